@@ -1,0 +1,182 @@
+// Deep-sky lists (modes l and L): percent lines set the book, page and
+// observing setup; every other line is one observation, written as a
+// spreadsheet row (l) or as an entry of a raw object list for the index (L).
+#include "skynote.h"
+
+#include <cstring>
+#include <iterator>
+
+namespace {
+
+struct CodeRow {
+    const char* input;
+    const char* output;
+};
+
+const CodeRow TYPE_CODES[] = {
+    {"d", "DN"}, {"g", "Gb"}, {"p", "PN"}, {"b", "Nb"}, {"o", "OC"}, {"x", "Gx"},
+};
+
+const CodeRow CATALOGUE_CODES[] = {
+    {"m", "M"},
+    {"n", "NGC"},
+    {"i", "IC"},
+};
+
+// The values a percent line sets; they hold until the next one.  All start
+// empty, so the first percent line that names a book always writes it.
+struct ListState {
+    Text book;
+    Text page;
+    Text inst;
+    Text durchm;
+    Text fst;
+};
+
+// Observation fields, in the order of the words of a normal line.
+enum NormalWord { TYP, KAT, NR, VERGR, SB, BEM, FILTER };
+// Setup fields, in the order of the words of a percent line.
+enum PercentWord { MARKER, BUCH, SEITE, INST, DURCHM, FST };
+
+void map_code(Word* word, const CodeRow* rows, size_t count)
+{
+    for (size_t i = 0; i < count; ++i) {
+        size_t len = std::strlen(rows[i].input);
+        if (word->len == len && std::memcmp(word->data, rows[i].input, len) == 0) {
+            *word = {rows[i].output, std::strlen(rows[i].output)};
+            return;
+        }
+    }
+}
+
+Word text_word(const Text& text)
+{
+    return {text.data, text.len};
+}
+
+bool same_word(Word a, Word b)
+{
+    return a.len == b.len && (a.len == 0 || std::memcmp(a.data, b.data, a.len) == 0);
+}
+
+// Splits the line at white space into at most LIST_WORDS words; the slots
+// of missing words stay empty.
+void split_words(const Text& line, Word* words)
+{
+    for (size_t i = 0; i < LIST_WORDS; ++i)
+        words[i] = {"", 0};
+    size_t pos = 0;
+    for (size_t i = 0; i < LIST_WORDS; ++i) {
+        while (pos < line.len && is_white(static_cast<unsigned char>(line.data[pos])))
+            ++pos;
+        size_t start = pos;
+        while (pos < line.len && !is_white(static_cast<unsigned char>(line.data[pos])))
+            ++pos;
+        if (pos == start)
+            return;
+        words[i] = {line.data + start, pos - start};
+    }
+}
+
+void report_line(const char* what, const Text& line)
+{
+    const Word pieces[] = {{what, std::strlen(what)}, text_word(line), {"\n", 1}};
+    err_write(pieces, std::size(pieces));
+}
+
+void out_word(Word word)
+{
+    out_write(word.data, word.len);
+}
+
+void keep_if_given(Text* value, Word word)
+{
+    if (word.len > 0)
+        text_assign(value, word.data, word.len);
+}
+
+void read_percent_line(char mode, const Text& line, const Word* words, ListState* state)
+{
+    if (words[FST].len == 0)
+        report_line("fehlerhafte %-Zeile: ", line);
+    bool same_book = words[BUCH].len == 0 || same_word(words[BUCH], text_word(state->book));
+    keep_if_given(&state->book, words[BUCH]);
+    keep_if_given(&state->page, words[SEITE]);
+    keep_if_given(&state->inst, words[INST]);
+    keep_if_given(&state->durchm, words[DURCHM]);
+    keep_if_given(&state->fst, words[FST]);
+    if (mode != MODE_INDEX_EXPORT)
+        return;
+    if (!same_book) {
+        out_text("\n%");
+        out_word(text_word(state->book));
+    }
+    out_text("\n#");
+    out_word(text_word(state->page));
+    out_text(" ");
+}
+
+void write_row(const Word* words, const ListState& state)
+{
+    const Word fields[] = {
+        words[KAT],   words[NR],  {"", 0},    words[TYP], text_word(state.inst),
+        text_word(state.durchm),  {"ZQ", 2},  words[VERGR],
+        text_word(state.fst),     words[SB],  words[BEM], words[FILTER],
+    };
+    for (size_t i = 0; i < std::size(fields); ++i) {
+        if (i > 0)
+            out_text(";");
+        out_word(fields[i]);
+    }
+    out_text("\n");
+}
+
+void read_normal_line(char mode, const Text& line, Word* words, const ListState& state)
+{
+    if (words[SB].len == 0)
+        report_line("fehlerhafte Normalzeile: ", line);
+    // A percent sign where the remark belongs lets a filter stand without one.
+    if (words[BEM].len > 0 && words[BEM].data[0] == '%')
+        words[BEM] = {"", 0};
+    map_type_code(&words[TYP]);
+    map_catalogue_code(&words[KAT]);
+    if (mode == MODE_LIST_EXPORT) {
+        write_row(words, state);
+        return;
+    }
+    // The ~ turns back into a blank when mode d reads the entry.
+    out_word(words[KAT]);
+    out_text("~");
+    out_word(words[NR]);
+    out_text(" ");
+}
+
+} // namespace
+
+void map_type_code(Word* word)
+{
+    map_code(word, TYPE_CODES, std::size(TYPE_CODES));
+}
+
+void map_catalogue_code(Word* word)
+{
+    map_code(word, CATALOGUE_CODES, std::size(CATALOGUE_CODES));
+}
+
+void convert_deep_sky_list(char mode)
+{
+    // A line is kept whole, however long: the diagnostics quote all of it.
+    static Text line;
+    static ListState state;
+    state.book.len = state.page.len = state.inst.len = state.durchm.len = state.fst.len = 0;
+    Word words[LIST_WORDS];
+    while (in_read_line(&line)) {
+        split_words(line, words);
+        if (words[0].len == 0)
+            continue;
+        if (words[MARKER].len == 1 && words[MARKER].data[0] == '%')
+            read_percent_line(mode, line, words, &state);
+        else
+            read_normal_line(mode, line, words, state);
+    }
+}

@@ -1,0 +1,54 @@
+#!/usr/bin/env bash
+# Mode d: markers, every shorthand with its field widths, and the columns.
+. "$(dirname "$0")/lib.sh"
+
+# The road of one object: book, page, then the object on the same line.
+check atlas 'hdr\n%Atlas #12 31\n' \
+    'NGC  31                       Atlas     12\r\n' '' 0 d
+
+rules() { # one token a line in, one object line each out, book A page 1
+    local input='h\n%A #1\n' out='' pair
+    for pair in "$@"; do
+        input+="${pair%%=*}\n"
+        out+=$(obj "${pair#*=}" A 1)
+    done
+    check "$RULE" "$input" "$out" '' 0 d
+}
+RULE=ngc rules '12=NGC  12' '0=NGC   0' '123=NGC 123' '1234=NGC1234' '12345=NGC12345' \
+    '1a=NGC  1a' '1~Del=NGC1 Del'
+RULE=messier rules 'm3=M  3 ' 'm31=M 31 ' 'm110=M110 ' 'm1234=M1234' 'm12345=M12345' 'm3a=M 3a '
+RULE=ic rules 'i5=IC   5' 'i12=IC  12' 'i1234=IC1234' 'i12345=IC12345' 'i5a=IC  5a'
+RULE=pgc-ugc-b rules 'p1234=PGC1234' 'u5=UGC5' 'b33=B33' 'b3~x=B3 x'
+RULE=quoted rules '"1~Del=1 Del' '"abc="abc' '"="'
+RULE=plain rules 'm=m' 'mars=mars' 'ngc7000=ngc7000' 'bode=bode' 'p=p' 'M31=M31' \
+    'I5=I5' 'x~y~=x y ' '~=' 'pegasus=pegasus'
+
+# Book and page hold until the next marker and stay as typed.
+check markers-persist 'h\n%Buch_1\n#1~2 5 6\n#3\n7\n%\n8\n#\n9\n' \
+    "$(obj 'NGC   5' Buch_1 1~2)$(obj 'NGC   6' Buch_1 1~2)$(obj 'NGC   7' Buch_1 3)$(obj 'NGC   8' '' 3)$(obj 'NGC   9' '' '')" '' 0 d
+check start-empty 'h\n5 %B 6\n' "$(obj 'NGC   5' '' '')$(obj 'NGC   6' B '')" '' 0 d
+
+# Later fields overwrite earlier ones; nothing goes past column 41.
+check book-meets-page 'h\n%abcdefghijkl #12 5\n' \
+    'NGC   5                       abcdefghij12\r\n' '' 0 d
+check book-cut 'h\n%abcdefghijklmnopq 5\n' \
+    'NGC   5                       abcdefghijkl\r\n' '' 0 d
+name40=abcdefghijklmnopqrstuvwxyz0123456789ABCD
+check long-name-book-page "h\n%B #7 $name40\n" \
+    'abcdefghijklmnopqrstuvwxyz0123B56789ABCD 7\r\n' '' 0 d
+check long-name-alone "h\n${name40}EFGH\n" \
+    'abcdefghijklmnopqrstuvwxyz0123456789ABCDEF\r\n' '' 0 d
+check page-42 'h\n#abcdefghijklmnopqrstuvwxyz0123456789ABCDEF 5\n' \
+    'abcdefghijklmnopqrstuvwxyz0123456789ABCDEF\r\n' '' 0 d
+check page-43 'h\n#_abcdefghijklmnopqrstuvwxyz0123456789ABCDEF 5\n' \
+    'abcdefghijklmnopqrstuvwxyz0123456789ABCDEF\r\n' '' 0 d
+
+# Tokens of any length are one token; the line shows what fits.
+long=$(printf 'x%.0s' {1..5000})
+digits=$(printf '7%.0s' {1..5000})
+check long-token "h\n${long} 5\n" "${long:0:42}\r\n$(obj 'NGC   5' '' '')" '' 0 d
+check long-number "h\n${digits}\n" "NGC${digits:0:39}\r\n" '' 0 d
+check long-book "h\n%${long}y #1 5\n" "$(obj 'NGC   5' xxxxxxxxxxx 1)" '' 0 d
+check long-page "h\n#${digits}ab 5\n" "${digits:0:40}ab\r\n" '' 0 d
+
+finish

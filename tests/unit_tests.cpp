@@ -1,0 +1,225 @@
+// Unit tests of the pure functions and of the text-stream layer.
+#include "skynote.h"
+
+#include <gtest/gtest.h>
+
+#include <csetjmp>
+#include <cstdio>
+#include <string>
+#include <unistd.h>
+
+namespace {
+
+std::string expanded(std::string token)
+{
+    size_t len = token.size();
+    token.resize(len + EXPANSION_ROOM, '\x7f');
+    expand_deep_sky_name(&token[0], &len);
+    token.resize(len);
+    return token;
+}
+
+std::string moon(std::string name)
+{
+    normalize_moon_name(&name[0], name.size());
+    return name;
+}
+
+std::string object_line(const std::string& name, const std::string& book, const std::string& page)
+{
+    char line[OBJECT_LINE_WIDTH];
+    layout_object_line(line, {name.data(), name.size()}, {book.data(), book.size()},
+                       {page.data(), page.size()});
+    return std::string(line, sizeof line);
+}
+
+TEST(ExpandDeepSkyName, FieldWidthsAndOverflow)
+{
+    EXPECT_EQ(expanded("12"), "NGC  12");
+    EXPECT_EQ(expanded("0"), "NGC   0");
+    EXPECT_EQ(expanded("12345"), "NGC12345");
+    EXPECT_EQ(expanded("m3"), "M  3 ");
+    EXPECT_EQ(expanded("m1234"), "M1234");
+    EXPECT_EQ(expanded("i5"), "IC   5");
+    EXPECT_EQ(expanded("i12345"), "IC12345");
+}
+
+TEST(ExpandDeepSkyName, FallThroughAndPlainTokens)
+{
+    EXPECT_EQ(expanded("b33"), "B33");
+    EXPECT_EQ(expanded("bx"), "bx");
+    EXPECT_EQ(expanded("\"1~Del"), "1 Del");
+    EXPECT_EQ(expanded("\"x"), "\"x");
+    EXPECT_EQ(expanded("p12"), "PGC12");
+    EXPECT_EQ(expanded("u5"), "UGC5");
+    EXPECT_EQ(expanded("M31"), "M31");
+    EXPECT_EQ(expanded("m"), "m");
+    EXPECT_EQ(expanded("~a~"), " a ");
+}
+
+TEST(ExpandDeepSkyName, NulIsAnOrdinaryByte)
+{
+    EXPECT_EQ(expanded(std::string("1\0", 2)), std::string("NGC  1\0", 7));
+    EXPECT_EQ(expanded(std::string("m1\0", 3)), std::string("M 1\0 ", 5));
+}
+
+TEST(ExpandDeepSkyName, LongestTokenFitsItsBuffer)
+{
+    std::string digits(TOKEN_CAP - 1, '9');
+    EXPECT_EQ(expanded(digits), "NGC" + digits);
+    EXPECT_EQ(expanded("i" + digits.substr(1)), "IC" + digits.substr(1));
+}
+
+TEST(NormalizeMoonName, Underscores)
+{
+    EXPECT_EQ(moon("mare_imbrium"), "Mare Imbrium");
+    EXPECT_EQ(moon("_x"), " X");
+    EXPECT_EQ(moon("x_"), "X ");
+    EXPECT_EQ(moon("a__b"), "A  B");
+    EXPECT_EQ(moon("_"), " ");
+}
+
+TEST(NormalizeMoonName, OnlyAsciiLettersChange)
+{
+    EXPECT_EQ(moon("mOnS"), "MOnS");
+    EXPECT_EQ(moon("\xe4gypten_\xfc"), "\xe4gypten \xfc");
+    EXPECT_EQ(moon("a~b"), "A~b");
+    EXPECT_EQ(moon("1_2"), "1 2");
+    EXPECT_EQ(moon(std::string("x_\0y", 4)), std::string("X \0y", 4));
+}
+
+TEST(LayoutObjectLine, Columns)
+{
+    EXPECT_EQ(object_line("NGC  31", "Atlas", "12"), "NGC  31                       Atlas     12");
+    EXPECT_EQ(object_line("", "", ""), std::string(42, ' '));
+    EXPECT_EQ(object_line("", "", "7"), std::string(41, ' ') + "7");
+}
+
+TEST(LayoutObjectLine, LaterFieldsOverwriteAndEverythingIsCut)
+{
+    std::string name(45, 'n');
+    EXPECT_EQ(object_line(name, "", ""), std::string(42, 'n'));
+    EXPECT_EQ(object_line(name, "B", "7"), std::string(30, 'n') + "B" + std::string(10, 'n') + "7");
+    EXPECT_EQ(object_line("", "bookbookbookbook", "12"), std::string(30, ' ') + "bookbookbo12");
+    std::string page = "0123456789" + std::string(32, 'p') + "END";
+    EXPECT_EQ(object_line("x", "b", page), page.substr(3));
+}
+
+TEST(CodeTables, WholeWordsCaseSensitiveSeparateTables)
+{
+    auto type = [](const char* text) {
+        Word word = {text, std::char_traits<char>::length(text)};
+        map_type_code(&word);
+        return std::string(word.data, word.len);
+    };
+    auto catalogue = [](const char* text) {
+        Word word = {text, std::char_traits<char>::length(text)};
+        map_catalogue_code(&word);
+        return std::string(word.data, word.len);
+    };
+    EXPECT_EQ(type("d") + type("g") + type("p") + type("b") + type("o") + type("x"), "DNGbPNNbOCGx");
+    EXPECT_EQ(catalogue("m") + catalogue("n") + catalogue("i"), "MNGCIC");
+    EXPECT_EQ(type("D"), "D");
+    EXPECT_EQ(type("dn"), "dn");
+    EXPECT_EQ(type("m"), "m");
+    EXPECT_EQ(type(""), "");
+    EXPECT_EQ(catalogue("b"), "b");
+    EXPECT_EQ(catalogue("ugc"), "ugc");
+    EXPECT_EQ(catalogue("N"), "N");
+}
+
+// The layer on real descriptors: a temporary file stands for a shared
+// stdout and stderr, and the end hook brings end_run back here.
+std::jmp_buf run_ended;
+[[noreturn]] void jump_back(int status)
+{
+    std::longjmp(run_ended, status + 1);
+}
+
+struct StreamFiles {
+    std::FILE* in;
+    std::FILE* shared;
+};
+
+StreamFiles open_streams(const std::string& input)
+{
+    StreamFiles files = {std::tmpfile(), std::tmpfile()};
+    std::fwrite(input.data(), 1, input.size(), files.in);
+    std::rewind(files.in);
+    stream_open(fileno(files.in), fileno(files.shared), fileno(files.shared));
+    stream_set_end_hook(jump_back);
+    return files;
+}
+
+std::string close_streams(StreamFiles files)
+{
+    stream_set_end_hook(nullptr);
+    std::string bytes;
+    std::rewind(files.shared);
+    for (int c; (c = std::fgetc(files.shared)) != EOF;)
+        bytes += static_cast<char>(c);
+    std::fclose(files.in);
+    std::fclose(files.shared);
+    return bytes;
+}
+
+// Writes data of the given size (after CR LF translation), a message, more
+// data, then ends the run; returns what the shared file got.
+std::string shared_file_after(size_t data_before)
+{
+    StreamFiles files = open_streams("");
+    std::string data(data_before, 'a');
+    if (data_before >= 2)
+        data.replace(data_before - 2, 2, "\n");
+    if (setjmp(run_ended) == 0) {
+        out_write(data.data(), data.size());
+        err_text("E\n");
+        out_text("z");
+        end_run(0);
+    }
+    return close_streams(files);
+}
+
+TEST(TextStreams, MessageStandsAfterTheWholeBlocks)
+{
+    std::string small = shared_file_after(100);
+    EXPECT_EQ(small.substr(0, 3), "E\r\n");
+    EXPECT_EQ(small.size(), 104u);
+
+    std::string block = shared_file_after(512);
+    EXPECT_EQ(block.substr(510, 5), "\r\nE\r\n");
+    EXPECT_EQ(block.substr(515), "z");
+
+    std::string blocks = shared_file_after(1300);
+    EXPECT_EQ(blocks.substr(1024, 3), "E\r\n");
+    EXPECT_EQ(blocks.substr(1027, 276), std::string(274, 'a') + "\r\n");
+    EXPECT_EQ(blocks.back(), 'z');
+}
+
+TEST(TextStreams, LinesLoseCarriageReturnsAndEndAtCtrlZ)
+{
+    StreamFiles files = open_streams("a\r\nb\rc\n\r\nlast\x1a" "after\n");
+    static Text line;
+    std::string got;
+    while (in_read_line(&line))
+        got += "[" + std::string(line.data, line.len) + "]";
+    EXPECT_EQ(got, "[a][bc][][last]");
+    EXPECT_EQ(in_byte(), END_OF_INPUT);
+    close_streams(files);
+}
+
+TEST(TextStreams, LongLinesStayWhole)
+{
+    std::string long_line(200000, 'x');
+    StreamFiles files = open_streams("h\n" + long_line + "\nend");
+    static Text line;
+    in_skip_line();
+    ASSERT_TRUE(in_read_line(&line));
+    EXPECT_EQ(std::string(line.data, line.len), long_line);
+    ASSERT_TRUE(in_read_line(&line));
+    EXPECT_EQ(std::string(line.data, line.len), "end");
+    EXPECT_FALSE(in_read_line(&line));
+    close_streams(files);
+}
+
+} // namespace
