@@ -1,0 +1,81 @@
+#!/usr/bin/env bash
+# Modes l and L: percent lines, normal lines, code tables and diagnostics.
+. "$(dirname "$0")/lib.sh"
+
+setup='h\n% A 7 T 80 5.5\n'
+bad_percent() { printf 'fehlerhafte %%-Zeile: %s\\r\\n' "$1"; }
+bad_normal() { printf 'fehlerhafte Normalzeile: %s\\r\\n' "$1"; }
+
+# One observation under a complete percent line.
+check full-l "${setup}x n 891 60 3 hell OIII\n" 'NGC;891;;Gx;T;80;ZQ;60;5.5;3;hell;OIII\r\n' '' 0 l
+check full-L "${setup}x n 891 60 3 hell OIII\n" '\r\n%A\r\n#7 NGC~891 ' '' 0 L
+check without-bem-filter "${setup}g m 13 40 4\n" 'M;13;;Gb;T;80;ZQ;40;5.5;4;;\r\n' '' 0 l
+check percent-bem "${setup}p n 7293 50 2 % OIII\n" 'NGC;7293;;PN;T;80;ZQ;50;5.5;2;;OIII\r\n' '' 0 l
+check percent-word-bem "${setup}p n 7293 50 2 %hell OIII\n" 'NGC;7293;;PN;T;80;ZQ;50;5.5;2;;OIII\r\n' '' 0 l
+check extra-words "${setup}o i 4665 30 1 a b c d e f g\n" 'IC;4665;;OC;T;80;ZQ;30;5.5;1;a;b\r\n' '' 0 l
+check tabs "${setup}b\tn\t1\t2\t3\n" 'NGC;1;;Nb;T;80;ZQ;2;5.5;3;;\r\n' '' 0 l
+
+# Only whole lower-case table words are codes, and each table has its own.
+check codes 'h\nd m 1 2 3\nD n 1 2 3\ndn i 1 2 3\nm b 1 2 3\nGx ugc 1 2 3\no Mel 1 2 3\n' \
+    'M;1;;DN;;;ZQ;2;;3;;\r\nNGC;1;;D;;;ZQ;2;;3;;\r\nIC;1;;dn;;;ZQ;2;;3;;\r\nb;1;;m;;;ZQ;2;;3;;\r\nugc;1;;Gx;;;ZQ;2;;3;;\r\nMel;1;;OC;;;ZQ;2;;3;;\r\n' '' 0 l
+
+# Malformed lines are reported, quoted whole, and still used.
+check short-normal-l "${setup}x n 1 60\n" 'NGC;1;;Gx;T;80;ZQ;60;5.5;;;\r\n' "$(bad_normal 'x n 1 60')" 0 l
+check short-normal-L "${setup}x n 1\n" '\r\n%A\r\n#7 NGC~1 ' "$(bad_normal 'x n 1')" 0 L
+check short-percent-l "${setup}% B 9\nx n 1 2 3\n" 'NGC;1;;Gx;T;80;ZQ;2;5.5;3;;\r\n' "$(bad_percent '% B 9')" 0 l
+check short-percent-L "${setup}% B 9\n% B 10 T 80\nx n 1 2 3\n" '\r\n%A\r\n#7 \r\n%B\r\n#9 \r\n#10 NGC~1 ' \
+    "$(bad_percent '% B 9')$(bad_percent '% B 10 T 80')" 0 L
+check lone-percent 'h\n%\n' '\r\n# ' "$(bad_percent '%')" 0 L
+check cr-lf-diagnostic 'h\r\n% A\r\n' '\r\n%A\r\n# ' "$(bad_percent '% A')" 0 L
+
+# Book changes and repeats: only a new book is written again.
+check same-book "${setup}5 n 1 2 3\n% A 8 T 80 5.5\n5 n 2 2 3\n% B 8 T 80 5.5\n% A 8 T 80 5.5\n" \
+    '\r\n%A\r\n#7 NGC~1 \r\n#8 NGC~2 \r\n%B\r\n#8 \r\n%A\r\n#8 ' '' 0 L
+
+# Lines before the first percent line share the stream's first line.
+check before-percent-L 'h\nx n 1 2 3\nx n 2 2 3\n% A 7 T 80 5.5\n' 'NGC~1 NGC~2 \r\n%A\r\n#7 ' '' 0 L
+check before-percent-l 'h\nx n 1 2 3\n' 'NGC;1;;Gx;;;ZQ;2;;3;;\r\n' '' 0 l
+
+# Blank lines give nothing; a word that only begins with % is no marker.
+check blank-lines "${setup}\n  \t \n\n" '' '' 0 l
+check not-percent-lines "${setup}%% n 1 2 3\n%x n 2 2 3\n" '\r\n%A\r\n#7 NGC~1 NGC~2 ' '' 0 L
+check no-final-lf "${setup}x n 1 2 3" 'NGC;1;;Gx;T;80;ZQ;2;5.5;3;;\r\n' '' 0 l
+
+# A line of any length stays one line and is quoted whole.
+long=$(printf 'w%.0s' {1..3000})
+check long-line-l "${setup}x n $long 2\n" "NGC;$long;;Gx;T;80;ZQ;2;5.5;;;\r\n" "$(bad_normal "x n $long 2")" 0 l
+check long-book-L "h\n% $long 1 T 80 5.5\nx n 1 2 3\n" "\r\n%$long\r\n#1 NGC~1 " '' 0 L
+
+# With both streams in one file, a message follows the whole 512-byte blocks.
+shared() { # NAME INPUT WANT MODE
+    printf '%b' "$2" >"$work/in"
+    printf '%b' "$3" >"$work/out.want"
+    : >"$work/err.want"
+    "$SKYNOTE" "$4" <"$work/in" >"$work/out" 2>&1
+    local status=$?
+    : >"$work/err"
+    verdict "$1" $status 0
+}
+shared small-order "${setup}x n 1 2 3\nbad\n" \
+    "$(bad_normal bad)NGC;1;;Gx;T;80;ZQ;2;5.5;3;;\r\n;;;bad;T;80;ZQ;;5.5;;;\r\n" l
+input=$setup rows=''
+for i in $(seq 100 149); do
+    input+="x n $i 2 3\n"
+    rows+="NGC;$i;;Gx;T;80;ZQ;2;5.5;3;;\r\n"
+done
+printf '%b' "$rows" >"$work/rows"
+size=$(stat -c %s "$work/rows")
+blocks=$((size - size % 512))   # 1536 of the 1600 bytes
+as_escapes() { od -An -v -tx1 | tr -d ' \n' | sed 's/../\\x&/g'; }
+want="$(head -c $blocks "$work/rows" | as_escapes)$(bad_normal bad)"
+want+="$(tail -c +$((blocks + 1)) "$work/rows" | as_escapes);;;bad;T;80;ZQ;;5.5;;;\r\n"
+shared large-order "${input}bad\n" "$want" l
+
+# The index stream reads back in mode d: one object line per observation.
+printf '%b' "h\nx n 0 1 2\n% A 7 T 80 5.5\nx n 891 60 3\ng m 13 40 4\n% B 9 T 80 5.5\no i 4665 1 1\n" >"$work/list"
+printf '%b' "$(obj 'NGC 891' A 7)$(obj 'M 13' A 7)$(obj 'IC 4665' B 9)" >"$work/out.want"
+: >"$work/err.want"
+"$SKYNOTE" L <"$work/list" | "$SKYNOTE" d >"$work/out" 2>"$work/err"
+verdict round-trip $? 0
+
+finish
