@@ -9,18 +9,20 @@
 namespace {
 
 struct CodeRow {
-    const char* input;
-    const char* output;
+    char input;
+    Word output;
 };
 
+// Every input word is a single lower-case letter.
 const CodeRow TYPE_CODES[] = {
-    {"d", "DN"}, {"g", "Gb"}, {"p", "PN"}, {"b", "Nb"}, {"o", "OC"}, {"x", "Gx"},
+    {'d', {"DN", 2}}, {'g', {"Gb", 2}}, {'p', {"PN", 2}},
+    {'b', {"Nb", 2}}, {'o', {"OC", 2}}, {'x', {"Gx", 2}},
 };
 
 const CodeRow CATALOGUE_CODES[] = {
-    {"m", "M"},
-    {"n", "NGC"},
-    {"i", "IC"},
+    {'m', {"M", 1}},
+    {'n', {"NGC", 3}},
+    {'i', {"IC", 2}},
 };
 
 // The values a percent line sets; they hold until the next one.  All start
@@ -40,10 +42,11 @@ enum PercentWord { MARKER, BUCH, SEITE, INST, DURCHM, FST };
 
 void map_code(Word* word, const CodeRow* rows, size_t count)
 {
+    if (word->len != 1)
+        return;
     for (size_t i = 0; i < count; ++i) {
-        size_t len = std::strlen(rows[i].input);
-        if (word->len == len && std::memcmp(word->data, rows[i].input, len) == 0) {
-            *word = {rows[i].output, std::strlen(rows[i].output)};
+        if (word->data[0] == rows[i].input) {
+            *word = rows[i].output;
             return;
         }
     }
@@ -60,33 +63,35 @@ bool same_word(Word a, Word b)
 }
 
 // Splits the line at white space into at most LIST_WORDS words; the slots
-// of missing words stay empty.
-void split_words(const Text& line, Word* words)
+// of missing words stay empty.  Every change between white space and a word
+// is an edge: the even edges start words, the odd ones end them.  The edges
+// are collected without a branch per byte, since words are short and a
+// mispredicted branch at each edge would cost more than the whole scan.
+void split_words(Word line, Word* words)
 {
-    for (size_t i = 0; i < LIST_WORDS; ++i)
-        words[i] = {"", 0};
-    size_t pos = 0;
-    for (size_t i = 0; i < LIST_WORDS; ++i) {
-        while (pos < line.len && is_white(static_cast<unsigned char>(line.data[pos])))
-            ++pos;
-        size_t start = pos;
-        while (pos < line.len && !is_white(static_cast<unsigned char>(line.data[pos])))
-            ++pos;
-        if (pos == start)
-            return;
-        words[i] = {line.data + start, pos - start};
+    size_t edges[2 * LIST_WORDS];
+    size_t count = 0;
+    bool white_before = true;
+    for (size_t i = 0; i < line.len && count < 2 * LIST_WORDS; ++i) {
+        bool white = is_white(static_cast<unsigned char>(line.data[i]));
+        edges[count] = i;
+        count += white != white_before;
+        white_before = white;
+    }
+    if (count % 2 == 1)
+        edges[count++] = line.len;
+    for (size_t word = 0; word < LIST_WORDS; ++word) {
+        if (2 * word < count)
+            words[word] = {line.data + edges[2 * word], edges[2 * word + 1] - edges[2 * word]};
+        else
+            words[word] = {"", 0};
     }
 }
 
-void report_line(const char* what, const Text& line)
+void report_line(const char* what, Word line)
 {
-    const Word pieces[] = {{what, std::strlen(what)}, text_word(line), {"\n", 1}};
+    const Word pieces[] = {{what, std::strlen(what)}, line, {"\n", 1}};
     err_write(pieces, std::size(pieces));
-}
-
-void out_word(Word word)
-{
-    out_write(word.data, word.len);
 }
 
 void keep_if_given(Text* value, Word word)
@@ -95,7 +100,7 @@ void keep_if_given(Text* value, Word word)
         text_assign(value, word.data, word.len);
 }
 
-void read_percent_line(char mode, const Text& line, const Word* words, ListState* state)
+void read_percent_line(char mode, Word line, const Word* words, ListState* state)
 {
     if (words[FST].len == 0)
         report_line("fehlerhafte %-Zeile: ", line);
@@ -108,12 +113,14 @@ void read_percent_line(char mode, const Text& line, const Word* words, ListState
     if (mode != MODE_INDEX_EXPORT)
         return;
     if (!same_book) {
-        out_text("\n%");
+        out_line_end();
+        out_bytes("%", 1);
         out_word(text_word(state->book));
     }
-    out_text("\n#");
+    out_line_end();
+    out_bytes("#", 1);
     out_word(text_word(state->page));
-    out_text(" ");
+    out_bytes(" ", 1);
 }
 
 void write_row(const Word* words, const ListState& state)
@@ -123,15 +130,11 @@ void write_row(const Word* words, const ListState& state)
         text_word(state.durchm),  {"ZQ", 2},  words[VERGR],
         text_word(state.fst),     words[SB],  words[BEM], words[FILTER],
     };
-    for (size_t i = 0; i < std::size(fields); ++i) {
-        if (i > 0)
-            out_text(";");
-        out_word(fields[i]);
-    }
-    out_text("\n");
+    out_joined(fields, std::size(fields), ';');
+    out_line_end();
 }
 
-void read_normal_line(char mode, const Text& line, Word* words, const ListState& state)
+void read_normal_line(char mode, Word line, Word* words, const ListState& state)
 {
     if (words[SB].len == 0)
         report_line("fehlerhafte Normalzeile: ", line);
@@ -146,9 +149,9 @@ void read_normal_line(char mode, const Text& line, Word* words, const ListState&
     }
     // The ~ turns back into a blank when mode d reads the entry.
     out_word(words[KAT]);
-    out_text("~");
+    out_bytes("~", 1);
     out_word(words[NR]);
-    out_text(" ");
+    out_bytes(" ", 1);
 }
 
 } // namespace
@@ -165,9 +168,8 @@ void map_catalogue_code(Word* word)
 
 void convert_deep_sky_list(char mode)
 {
-    // A line is kept whole, however long: the diagnostics quote all of it.
-    static Text line;
     static ListState state;
+    Word line;
     state.book.len = state.page.len = state.inst.len = state.durchm.len = state.fst.len = 0;
     Word words[LIST_WORDS];
     while (in_read_line(&line)) {

@@ -21,27 +21,51 @@ char upper_ascii(char c)
     return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
 }
 
-// Reads the next word into token.  An object line shows only the start of a
-// name or a book, so the rest of a longer word is read past; a page stands
-// right-aligned, so a page marker keeps its marker and its last bytes instead.
+// Adds the bytes of a word that no longer fits the token buffer.  An object
+// line shows only the start of a name or a book, so the rest is dropped; a
+// page stands right-aligned, so a page marker keeps its last bytes instead.
+void append_overflow(char* token, size_t* n, const unsigned char* data, size_t len)
+{
+    if (token[0] != PAGE_MARKER) {
+        size_t take = std::min(len, TOKEN_CAP - 1 - *n);
+        std::memcpy(token + *n, data, take);
+        *n += take;
+        return;
+    }
+    size_t take = std::min(len, OBJECT_LINE_WIDTH);
+    size_t keep = std::min(*n - 1, OBJECT_LINE_WIDTH - take);
+    std::memmove(token + 1, token + *n - keep, keep);
+    std::memcpy(token + 1 + keep, data + len - take, take);
+    *n = 1 + keep + take;
+}
+
+// Reads the next white-space-delimited word into token; false at the end.
 bool read_token(char* token, size_t* len)
 {
-    int c = in_byte();
-    while (c != END_OF_INPUT && is_white(c))
-        c = in_byte();
-    if (c == END_OF_INPUT)
-        return false;
-    bool keep_tail = c == PAGE_MARKER;
-    size_t n = 0;
-    for (; c != END_OF_INPUT && !is_white(c); c = in_byte()) {
-        if (n == TOKEN_CAP - 1) {
-            if (!keep_tail)
-                continue;
-            std::memmove(token + 1, token + n - OBJECT_LINE_WIDTH, OBJECT_LINE_WIDTH);
-            n = 1 + OBJECT_LINE_WIDTH;
-        }
-        token[n++] = static_cast<char>(c);
+    for (;;) {
+        if (!in_more())
+            return false;
+        if (!is_white(*input.next))
+            break;
+        ++input.next;
     }
+    // The first byte decides how a word too long for the buffer is kept.
+    token[0] = static_cast<char>(*input.next++);
+    size_t n = 1;
+    do {
+        const unsigned char* start = input.next;
+        const unsigned char* stop = start;
+        while (!is_white(*stop)) // the line feed after the buffer stops it
+            ++stop;
+        size_t span = static_cast<size_t>(stop - start);
+        if (n + span < TOKEN_CAP) {
+            std::memcpy(token + n, start, span);
+            n += span;
+        } else {
+            append_overflow(token, &n, start, span);
+        }
+        input.next = stop;
+    } while (input.next == input.end && in_more());
     *len = n;
     return true;
 }
@@ -133,27 +157,36 @@ void convert_raw_list(char mode)
     static char token[TOKEN_CAP + EXPANSION_ROOM];
     static char book[TOKEN_CAP];
     static char page[TOKEN_CAP];
-    static char line[OBJECT_LINE_WIDTH + 1];
+    // Book and page change seldom: the line without a name is laid out once
+    // for each of them, and a name that ends before the book column only
+    // needs to be laid over it.
+    static char blank_name_line[OBJECT_LINE_WIDTH];
+    size_t name_room = BOOK_COLUMN; // columns before the book or a long page
     size_t book_len = 0;
     size_t page_len = 0;
     size_t len = 0;
+    layout_object_line(blank_name_line, {"", 0}, {book, book_len}, {page, page_len});
     while (read_token(token, &len)) {
-        if (token[0] == BOOK_MARKER) {
-            book_len = len - 1;
-            std::memcpy(book, token + 1, book_len);
-            continue;
-        }
-        if (token[0] == PAGE_MARKER) {
-            page_len = len - 1;
-            std::memcpy(page, token + 1, page_len);
+        if (token[0] == BOOK_MARKER || token[0] == PAGE_MARKER) {
+            char* value = token[0] == BOOK_MARKER ? book : page;
+            size_t* value_len = token[0] == BOOK_MARKER ? &book_len : &page_len;
+            *value_len = len - 1;
+            std::memcpy(value, token + 1, len - 1);
+            layout_object_line(blank_name_line, {"", 0}, {book, book_len}, {page, page_len});
+            name_room = std::min(BOOK_COLUMN, OBJECT_LINE_WIDTH - std::min(page_len, OBJECT_LINE_WIDTH));
             continue;
         }
         if (mode == MODE_MOON)
             normalize_moon_name(token, len);
         else
             expand_deep_sky_name(token, &len);
-        layout_object_line(line, {token, len}, {book, book_len}, {page, page_len});
-        line[OBJECT_LINE_WIDTH] = '\n';
-        out_write(line, sizeof line);
+        char* line = out_claim(OBJECT_LINE_WIDTH);
+        if (len <= name_room) {
+            std::memcpy(line, blank_name_line, OBJECT_LINE_WIDTH);
+            std::memcpy(line, token, len);
+        } else {
+            layout_object_line(line, {token, len}, {book, book_len}, {page, page_len});
+        }
+        out_line_end();
     }
 }

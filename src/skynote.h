@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstring>
 
 // Mode letters: the first byte of the only argument, compared case-sensitively.
 constexpr char MODE_LIST_EXPORT = 'l';
@@ -53,25 +54,66 @@ void map_catalogue_code(Word* word);
 // Text streams.  Input loses every CR and ends at the first Ctrl-Z; output
 // turns every LF into CR LF.  Standard output is held back in whole 512-byte
 // blocks unless it is a terminal; the error stream is never held back.
+// The buffers are visible here only so that the byte-at-a-time paths inline.
 struct InputBuffer {
     const unsigned char* next;
     const unsigned char* end;
 };
+struct OutputBuffer {
+    char* next;
+    char* end; // equals next while every write must go out at once
+};
 extern InputBuffer input;
+extern OutputBuffer output;
 
 constexpr int END_OF_INPUT = -1;
 
 void stream_open(int in_fd, int out_fd, int err_fd);
 void stream_set_end_hook(void (*hook)(int status));
+// A line feed always follows the buffered input in memory, so that a scan
+// for white space stops at input.end without testing for it.
+bool in_more(); // false at the end of input, else input.next < input.end
 int in_refill();
 inline int in_byte()
 {
     return input.next < input.end ? *input.next++ : in_refill();
 }
-bool in_read_line(Text* line);
 void in_skip_line();
+bool in_read_line(Word* line); // valid until the next read, and followed by a LF
 void out_write(const char* data, size_t len);
 void out_text(const char* text);
+void out_bytes_slow(const char* data, size_t len);
+// Writes bytes that hold no line feed, such as words of the input.
+inline void out_bytes(const char* data, size_t len)
+{
+    if (len <= static_cast<size_t>(output.end - output.next)) {
+        std::memcpy(output.next, data, len);
+        output.next += len;
+    } else {
+        out_bytes_slow(data, len);
+    }
+}
+inline void out_word(Word word)
+{
+    out_bytes(word.data, word.len);
+}
+// Hands out room for len (at most 512) bytes of output, which the caller
+// fills before it writes anything else; they hold no line feed.
+char* out_claim_slow(size_t len);
+inline char* out_claim(size_t len)
+{
+    if (len > static_cast<size_t>(output.end - output.next))
+        return out_claim_slow(len);
+    char* room = output.next;
+    output.next += len;
+    return room;
+}
+// Writes the words with the separator between them; none holds a line feed.
+void out_joined(const Word* words, size_t count, char separator);
+inline void out_line_end()
+{
+    out_bytes("\r\n", 2);
+}
 void err_write(const Word* pieces, size_t count); // one message from pieces
 void err_text(const char* text);
 [[noreturn]] void end_run(int status);
@@ -79,7 +121,9 @@ void err_text(const char* text);
 void text_assign(Text* text, const char* data, size_t len);
 void text_reserve(Text* text, size_t cap);
 
-inline bool is_white(int c)
+// Tab, LF, VT, FF, CR and blank separate words; no byte above 127 does.
+extern const bool WHITE_SPACE[256];
+inline bool is_white(unsigned char c)
 {
-    return c == ' ' || (c >= '\t' && c <= '\r');
+    return WHITE_SPACE[c];
 }

@@ -199,7 +199,7 @@ TEST(TextStreams, MessageStandsAfterTheWholeBlocks)
 TEST(TextStreams, LinesLoseCarriageReturnsAndEndAtCtrlZ)
 {
     StreamFiles files = open_streams("a\r\nb\rc\n\r\nlast\x1a" "after\n");
-    static Text line;
+    Word line;
     std::string got;
     while (in_read_line(&line))
         got += "[" + std::string(line.data, line.len) + "]";
@@ -212,7 +212,7 @@ TEST(TextStreams, LongLinesStayWhole)
 {
     std::string long_line(200000, 'x');
     StreamFiles files = open_streams("h\n" + long_line + "\nend");
-    static Text line;
+    Word line;
     in_skip_line();
     ASSERT_TRUE(in_read_line(&line));
     EXPECT_EQ(std::string(line.data, line.len), long_line);
