@@ -4,6 +4,7 @@
 #include "skynote.h"
 
 #include <cstring>
+#include <initializer_list>
 #include <iterator>
 
 namespace {
@@ -170,7 +171,10 @@ void convert_deep_sky_list(char mode)
 {
     static ListState state;
     Word line;
-    state.book.len = state.page.len = state.inst.len = state.durchm.len = state.fst.len = 0;
+    for (Text* value : {&state.book, &state.page, &state.inst, &state.durchm, &state.fst}) {
+        text_reserve(value, 256); // never a null pointer, even while empty
+        value->len = 0;
+    }
     Word words[LIST_WORDS];
     while (in_read_line(&line)) {
         split_words(line, words);

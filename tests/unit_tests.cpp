@@ -5,7 +5,11 @@
 
 #include <csetjmp>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
 #include <string>
+#include <termios.h>
 #include <unistd.h>
 
 namespace {
@@ -194,6 +198,59 @@ TEST(TextStreams, MessageStandsAfterTheWholeBlocks)
     EXPECT_EQ(blocks.substr(1024, 3), "E\r\n");
     EXPECT_EQ(blocks.substr(1027, 276), std::string(274, 'a') + "\r\n");
     EXPECT_EQ(blocks.back(), 'z');
+}
+
+TEST(TextStreams, OnlyWholeBlocksGoOutBeforeTheBufferIsFull)
+{
+    StreamFiles files = open_streams("");
+    const size_t lines = 2000; // far more than the buffer holds
+    if (setjmp(run_ended) == 0) {
+        for (size_t i = 0; i < lines; ++i) {
+            std::memset(out_claim(OBJECT_LINE_WIDTH), 'a' + i % 26, OBJECT_LINE_WIDTH);
+            out_line_end();
+        }
+        err_text("E\n");
+        end_run(0);
+    }
+    std::string bytes = close_streams(files);
+    size_t data = lines * (OBJECT_LINE_WIDTH + 2);
+    ASSERT_EQ(bytes.size(), data + 3);
+    EXPECT_EQ(bytes.substr(data - data % 512, 3), "E\r\n");
+    EXPECT_EQ(bytes.substr(0, 44), std::string(42, 'a') + "\r\n");
+    EXPECT_EQ(bytes.substr(bytes.size() - 44), std::string(42, 'a' + (lines - 1) % 26) + "\r\n");
+}
+
+TEST(TextStreams, TerminalGetsEveryWriteAtOnce)
+{
+    int terminal = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK);
+    ASSERT_GE(terminal, 0);
+    ASSERT_EQ(grantpt(terminal), 0);
+    ASSERT_EQ(unlockpt(terminal), 0);
+    int screen = open(ptsname(terminal), O_RDWR | O_NOCTTY);
+    ASSERT_GE(screen, 0);
+    struct termios raw;
+    tcgetattr(screen, &raw);
+    cfmakeraw(&raw); // the bytes as written, without the terminal's own CR handling
+    tcsetattr(screen, TCSANOW, &raw);
+    std::FILE* in = std::tmpfile();
+    stream_open(fileno(in), screen, screen);
+    char* line = out_claim(3);
+    std::memcpy(line, "abc", 3);
+    out_line_end();
+    out_text("d");
+    char seen[16] = {};
+    ssize_t got = 0;
+    for (int tries = 0; got < 6 && tries < 100; ++tries) {
+        ssize_t n = read(terminal, seen + got, sizeof seen - 1 - static_cast<size_t>(got));
+        if (n > 0)
+            got += n;
+        else
+            usleep(10000);
+    }
+    EXPECT_EQ(std::string(seen, static_cast<size_t>(got)), "abc\r\nd");
+    std::fclose(in);
+    close(screen);
+    close(terminal);
 }
 
 TEST(TextStreams, LinesLoseCarriageReturnsAndEndAtCtrlZ)

@@ -30,11 +30,25 @@ verdict() {
     fi
 }
 
+# With SKYNOTE_CORPUS set, each case's input also goes there as a fuzz seed:
+# the mode byte (NUL for no argument), then standard input.
+save_seed() { # NAME INPUT_FILE [ARG...]
+    [ -n "${SKYNOTE_CORPUS:-}" ] || return 0
+    local name=$1 input=$2 mode=''
+    shift 2
+    # Inputs this large only test the buffers; they would slow the fuzzer down.
+    [ "$(stat -c %s "$input")" -le 16384 ] || return 0
+    [ $# -gt 0 ] && mode=${1:0:1}
+    { if [ -n "$mode" ]; then printf '%s' "$mode"; else printf '\0'; fi; cat "$input"; } \
+        >"$SKYNOTE_CORPUS/$(basename "$0" .sh)-$name"
+}
+
 # check NAME INPUT STDOUT STDERR STATUS [ARG...]
 check() {
     local name=$1 input=$2 out=$3 err=$4 status=$5
     shift 5
     printf '%b' "$input" >"$work/in"
+    save_seed "$name" "$work/in" "$@"
     printf '%b' "$out" >"$work/out.want"
     printf '%b' "$err" >"$work/err.want"
     "$SKYNOTE" "$@" <"$work/in" >"$work/out" 2>"$work/err"
@@ -47,10 +61,23 @@ obj() {
     printf '%-30s%-*s%*s\\r\\n' "$1" $((12 - ${#3})) "$2" ${#3} "$3"
 }
 
+# each NAME MODE 'TOKEN=NAME'...: each token on a line of its own under book
+# B and page 7, each giving one object line with that name.
+each() {
+    local name=$1 mode=$2 input='h\n%B #7\n' out='' pair
+    shift 2
+    for pair in "$@"; do
+        input+="${pair%%=*}\n"
+        out+=$(obj "${pair#*=}" B 7)
+    done
+    check "$name" "$input" "$out" '' 0 "$mode"
+}
+
 # golden CASE_DIR: a case kept as files (args, stdin, stdout, stderr, status).
 golden() {
     local dir=$1 args=()
     [ -f "$dir/args" ] && read -r -a args <"$dir/args"
+    save_seed "$(basename "$(dirname "$dir")")-$(basename "$dir")" "$dir/stdin" "${args[@]}"
     "$SKYNOTE" "${args[@]}" <"$dir/stdin" >"$work/out" 2>"$work/err"
     local status=$?
     cp "$dir/stdout" "$work/out.want"

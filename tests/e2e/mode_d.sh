@@ -6,21 +6,13 @@
 check atlas 'hdr\n%Atlas #12 31\n' \
     'NGC  31                       Atlas     12\r\n' '' 0 d
 
-rules() { # one token a line in, one object line each out, book A page 1
-    local input='h\n%A #1\n' out='' pair
-    for pair in "$@"; do
-        input+="${pair%%=*}\n"
-        out+=$(obj "${pair#*=}" A 1)
-    done
-    check "$RULE" "$input" "$out" '' 0 d
-}
-RULE=ngc rules '12=NGC  12' '0=NGC   0' '123=NGC 123' '1234=NGC1234' '12345=NGC12345' \
+each ngc d '12=NGC  12' '0=NGC   0' '123=NGC 123' '1234=NGC1234' '12345=NGC12345' \
     '1a=NGC  1a' '1~Del=NGC1 Del'
-RULE=messier rules 'm3=M  3 ' 'm31=M 31 ' 'm110=M110 ' 'm1234=M1234' 'm12345=M12345' 'm3a=M 3a '
-RULE=ic rules 'i5=IC   5' 'i12=IC  12' 'i1234=IC1234' 'i12345=IC12345' 'i5a=IC  5a'
-RULE=pgc-ugc-b rules 'p1234=PGC1234' 'u5=UGC5' 'b33=B33' 'b3~x=B3 x'
-RULE=quoted rules '"1~Del=1 Del' '"abc="abc' '"="'
-RULE=plain rules 'm=m' 'mars=mars' 'ngc7000=ngc7000' 'bode=bode' 'p=p' 'M31=M31' \
+each messier d 'm3=M  3 ' 'm31=M 31 ' 'm110=M110 ' 'm1234=M1234' 'm12345=M12345' 'm3a=M 3a '
+each ic d 'i5=IC   5' 'i12=IC  12' 'i1234=IC1234' 'i12345=IC12345' 'i5a=IC  5a'
+each pgc-ugc-b d 'p1234=PGC1234' 'u5=UGC5' 'b33=B33' 'b3~x=B3 x'
+each quoted d '"1~Del=1 Del' '"abc="abc' '"="'
+each plain d 'm=m' 'mars=mars' 'ngc7000=ngc7000' 'bode=bode' 'p=p' 'M31=M31' \
     'I5=I5' 'x~y~=x y ' '~=' 'pegasus=pegasus'
 
 # Book and page hold until the next marker and stay as typed.
@@ -50,5 +42,11 @@ check long-token "h\n${long} 5\n" "${long:0:42}\r\n$(obj 'NGC   5' '' '')" '' 0 
 check long-number "h\n${digits}\n" "NGC${digits:0:39}\r\n" '' 0 d
 check long-book "h\n%${long}y #1 5\n" "$(obj 'NGC   5' xxxxxxxxxxx 1)" '' 0 d
 check long-page "h\n#${digits}ab 5\n" "${digits:0:40}ab\r\n" '' 0 d
+
+# Words that span several input blocks keep the same parts.
+huge=$(head -c 200000 /dev/zero | tr '\0' 7)
+check page-across-blocks "h\n#${huge}ab 5\n" "${huge:0:40}ab\r\n" '' 0 d
+check book-across-blocks "h\n%${huge}ab #1 5\n" "$(obj 'NGC   5' 77777777777 1)" '' 0 d
+check name-across-blocks "h\n%B ${huge}\n" "NGC${huge:0:27}B${huge:0:11}\r\n" '' 0 d
 
 finish

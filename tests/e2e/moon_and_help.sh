@@ -2,17 +2,9 @@
 # Mode m (Moon names) and mode h (the help screen).
 . "$(dirname "$0")/lib.sh"
 
-moon() { # one token a line in, one object line each out, book B page 7
-    local input='h\n%B #7\n' out='' pair
-    for pair in "$@"; do
-        input+="${pair%%=*}\n"
-        out+=$(obj "${pair#*=}" B 7)
-    done
-    check "$CASE" "$input" "$out" '' 0 m
-}
-CASE=underscores moon 'mare_imbrium=Mare Imbrium' 'x_=X ' 'a__b=A  B' '_=' 'le_monnier=Le Monnier'
-CASE=case-kept moon 'mOnS=MOnS' 'MARE=MARE' 'sinus_Iridum=Sinus Iridum' '1_a=1 A'
-CASE=tilde-ordinary moon 'a~b=A~b' '"1="1' 'm31=M31' '12=12'
+each underscores m 'mare_imbrium=Mare Imbrium' 'x_=X ' 'a__b=A  B' '_=' 'le_monnier=Le Monnier'
+each case-kept m 'mOnS=MOnS' 'MARE=MARE' 'sinus_Iridum=Sinus Iridum' '1_a=1 A'
+each tilde-ordinary m 'a~b=A~b' '"1="1' 'm31=M31' '12=12'
 # A leading underscore gives a leading blank, which obj would lose.
 check leading-blank 'h\n_x\n' ' X                                        \r\n' '' 0 m
 check high-bytes 'h\n\xe4gypten_\xfcber\n' '\xe4gypten \xfcber                              \r\n' '' 0 m
