@@ -51,10 +51,10 @@ void convert_deep_sky_list(char mode);
 void map_type_code(Word* word);
 void map_catalogue_code(Word* word);
 
-// Text streams.  Input loses every CR and ends at the first Ctrl-Z; output
-// turns every LF into CR LF.  Standard output is held back in whole 512-byte
+// Text streams.  Input loses every CR and ends at the first Ctrl-Z; every
+// line end goes out as CR LF.  Standard output is held back in whole 512-byte
 // blocks unless it is a terminal; the error stream is never held back.
-// The buffers are visible here only so that the byte-at-a-time paths inline.
+// The buffers are visible here only so that the hot paths inline.
 struct InputBuffer {
     const unsigned char* next;
     const unsigned char* end;
@@ -66,22 +66,13 @@ struct OutputBuffer {
 extern InputBuffer input;
 extern OutputBuffer output;
 
-constexpr int END_OF_INPUT = -1;
-
 void stream_open(int in_fd, int out_fd, int err_fd);
 void stream_set_end_hook(void (*hook)(int status));
 // A line feed always follows the buffered input in memory, so that a scan
 // for white space stops at input.end without testing for it.
 bool in_more(); // false at the end of input, else input.next < input.end
-int in_refill();
-inline int in_byte()
-{
-    return input.next < input.end ? *input.next++ : in_refill();
-}
 void in_skip_line();
 bool in_read_line(Word* line); // valid until the next read, and followed by a LF
-void out_write(const char* data, size_t len);
-void out_text(const char* text);
 void out_bytes_slow(const char* data, size_t len);
 // Writes bytes that hold no line feed, such as words of the input.
 inline void out_bytes(const char* data, size_t len)

@@ -188,13 +188,6 @@ bool in_more()
     return input.next < input.end || read_more(0);
 }
 
-int in_refill()
-{
-    if (!read_more(0))
-        return END_OF_INPUT;
-    return *input.next++;
-}
-
 void in_skip_line()
 {
     for (;;) {
@@ -281,25 +274,6 @@ void out_joined(const Word* words, size_t count, char separator)
             *to++ = *from++;
     }
     output.next = to;
-}
-
-void out_write(const char* data, size_t len)
-{
-    while (len > 0) {
-        const char* lf = static_cast<const char*>(std::memchr(data, '\n', len));
-        size_t plain = lf ? static_cast<size_t>(lf - data) : len;
-        out_bytes(data, plain);
-        if (!lf)
-            break;
-        out_line_end();
-        data += plain + 1;
-        len -= plain + 1;
-    }
-}
-
-void out_text(const char* text)
-{
-    out_write(text, std::strlen(text));
 }
 
 void err_write(const Word* pieces, size_t count)
