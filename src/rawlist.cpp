@@ -96,6 +96,14 @@ void copy_column(char* line, size_t column, const char* text, size_t len)
         std::memcpy(line + column, text, std::min(len, OBJECT_LINE_WIDTH - column));
 }
 
+// Lays out the line without a name, for names to be laid over; returns how
+// many columns a name may fill before the book or a long page.
+size_t lay_out_without_name(char* line, Word book, Word page)
+{
+    layout_object_line(line, {"", 0}, book, page);
+    return std::min(BOOK_COLUMN, OBJECT_LINE_WIDTH - std::min(page.len, OBJECT_LINE_WIDTH));
+}
+
 } // namespace
 
 void normalize_moon_name(char* name, size_t len)
@@ -161,19 +169,17 @@ void convert_raw_list(char mode)
     // for each of them, and a name that ends before the book column only
     // needs to be laid over it.
     static char blank_name_line[OBJECT_LINE_WIDTH];
-    size_t name_room = BOOK_COLUMN; // columns before the book or a long page
     size_t book_len = 0;
     size_t page_len = 0;
     size_t len = 0;
-    layout_object_line(blank_name_line, {"", 0}, {book, book_len}, {page, page_len});
+    size_t name_room = lay_out_without_name(blank_name_line, {book, book_len}, {page, page_len});
     while (read_token(token, &len)) {
         if (token[0] == BOOK_MARKER || token[0] == PAGE_MARKER) {
             char* value = token[0] == BOOK_MARKER ? book : page;
             size_t* value_len = token[0] == BOOK_MARKER ? &book_len : &page_len;
             *value_len = len - 1;
             std::memcpy(value, token + 1, len - 1);
-            layout_object_line(blank_name_line, {"", 0}, {book, book_len}, {page, page_len});
-            name_room = std::min(BOOK_COLUMN, OBJECT_LINE_WIDTH - std::min(page_len, OBJECT_LINE_WIDTH));
+            name_room = lay_out_without_name(blank_name_line, {book, book_len}, {page, page_len});
             continue;
         }
         if (mode == MODE_MOON)

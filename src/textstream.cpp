@@ -80,6 +80,13 @@ void out_flush(size_t len)
     set_out_room();
 }
 
+// Only whole blocks go out before the end, so that every message stands after
+// exactly the whole blocks of data written before it.
+void out_flush_whole_blocks()
+{
+    out_flush(out_pending() - out_pending() % OUT_BLOCK);
+}
+
 [[noreturn]] void read_failed()
 {
     err_text("Lesefehler auf der Standardeingabe\n");
@@ -139,15 +146,6 @@ bool read_more(size_t keep)
     input.next = reinterpret_cast<const unsigned char*>(in_buf.data);
     input.end = input.next + keep + len;
     return len > 0;
-}
-
-void text_append(Text* text, const void* data, size_t len)
-{
-    if (len == 0)
-        return;
-    text_reserve(text, text->len + len);
-    std::memcpy(text->data + text->len, data, len);
-    text->len += len;
 }
 
 } // namespace
@@ -241,9 +239,8 @@ void out_bytes_slow(const char* data, size_t len)
 
 char* out_claim_slow(size_t len)
 {
-    // Only whole blocks go out early, so that messages keep their place.
     if (OUT_CAP - out_pending() < len)
-        out_flush(out_pending() - out_pending() % OUT_BLOCK);
+        out_flush_whole_blocks();
     char* room = output.next;
     output.next += len;
     if (out_unbuffered)
@@ -279,7 +276,7 @@ void out_joined(const Word* words, size_t count, char separator)
 void err_write(const Word* pieces, size_t count)
 {
     if (!out_failed)
-        out_flush(out_pending() - out_pending() % OUT_BLOCK);
+        out_flush_whole_blocks();
     char chunk[ERR_CHUNK];
     size_t used = 0;
     for (const Word* piece = pieces; piece < pieces + count; ++piece) {
@@ -328,6 +325,8 @@ void text_reserve(Text* text, size_t cap)
 
 void text_assign(Text* text, const char* data, size_t len)
 {
-    text->len = 0;
-    text_append(text, data, len);
+    text_reserve(text, len);
+    if (len > 0)
+        std::memcpy(text->data, data, len);
+    text->len = len;
 }
