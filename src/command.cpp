@@ -1,6 +1,7 @@
 // The command front: checks the argument, skips the header line and hands
 // the rest of standard input to one driver.
 #include "skynote.h"
+#include "textstream.h"
 
 namespace {
 
@@ -30,6 +31,7 @@ const char* const HELP_ROWS[] = {
 };
 
 constexpr int STATUS_USAGE = 1;
+constexpr int STATUS_FAILED = 1; // reading, writing or memory failed
 constexpr int STATUS_REFUSED = 255; // the -1 of the help screen and a bad mode
 
 bool is_known_mode(char mode)
@@ -38,33 +40,60 @@ bool is_known_mode(char mode)
            mode == MODE_DEEP_SKY || mode == MODE_MOON;
 }
 
+// Runs the mode that the argument names and returns its exit status.
+int run_mode(int argc, char** argv)
+{
+    if (argc != 2) {
+        err_text("Benutzung: SKYNOTE m|d|l|L|h <input > output\n");
+        return STATUS_USAGE;
+    }
+    char mode = argv[1][0];
+    // Help needs no input, so it comes before the header line is read.
+    if (mode == MODE_HELP) {
+        print_help();
+        return STATUS_REFUSED;
+    }
+    in_skip_line();
+    if (!is_known_mode(mode)) {
+        err_text("Ung\xFCltiger Modus, nur Llhmd erlaubt\n");
+        return STATUS_REFUSED;
+    }
+    if (mode == MODE_LIST_EXPORT || mode == MODE_INDEX_EXPORT)
+        convert_deep_sky_list(mode);
+    else
+        convert_raw_list(mode);
+    return 0;
+}
+
 } // namespace
 
 void print_help()
 {
     for (const char* row : HELP_ROWS)
         err_text(row);
-    end_run(STATUS_REFUSED);
 }
 
-void skynote_main(int argc, char** argv)
+// Every failure of the streams ends up here: what was produced before it
+// still goes out, the message follows, and the status says that it failed.
+int skynote_main(int argc, char** argv)
 {
-    if (argc != 2) {
-        err_text("Benutzung: SKYNOTE m|d|l|L|h <input > output\n");
-        end_run(STATUS_USAGE);
+    int status;
+    const char* failure = nullptr;
+    try {
+        status = run_mode(argc, argv);
+    } catch (const StreamFailure& failed) {
+        failure = failed.message;
+        status = STATUS_FAILED;
     }
-    char mode = argv[1][0];
-    // Help needs no input, so it comes before the header line is read.
-    if (mode == MODE_HELP)
-        print_help();
-    in_skip_line();
-    if (!is_known_mode(mode)) {
-        err_text("Ung\xFCltiger Modus, nur Llhmd erlaubt\n");
-        end_run(STATUS_REFUSED);
+    if (failure)
+        err_text(failure);
+    if (!out_finish() && failure != WRITE_FAILED) {
+        err_text(WRITE_FAILED);
+        status = STATUS_FAILED;
     }
-    if (mode == MODE_LIST_EXPORT || mode == MODE_INDEX_EXPORT)
-        convert_deep_sky_list(mode);
-    else
-        convert_raw_list(mode);
-    end_run(0);
+    // A diagnostic that never arrived leaves the user believing the input
+    // was sound: that run has failed too.
+    if (err_lost() && status == 0)
+        status = STATUS_FAILED;
+    return status;
 }

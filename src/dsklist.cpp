@@ -2,6 +2,7 @@
 // observing setup; every other line is one observation, written as a
 // spreadsheet row (l) or as an entry of a raw object list for the index (L).
 #include "skynote.h"
+#include "textstream.h"
 
 #include <cstring>
 #include <initializer_list>

@@ -1,6 +1,7 @@
 // Raw object lists (modes m and d): every word that is not a book or page
 // marker becomes one 42-column object line with the current book and page.
 #include "skynote.h"
+#include "textstream.h"
 
 #include <algorithm>
 #include <cstring>

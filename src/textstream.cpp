@@ -1,14 +1,98 @@
-// The text streams.  Linux has no text mode, so this is the one place that
-// knows about CR, LF, Ctrl-Z and buffering: the drivers see input without a
-// single CR and never write a CR themselves.
-#include "skynote.h"
+// The text streams.  This is the one place that knows about CR, LF, Ctrl-Z,
+// buffering and the platform: the drivers see input without a single CR and
+// never write a CR themselves, and every failure leaves here as a
+// StreamFailure for skynote_main to report.
+#include "textstream.h"
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cstdlib>
+
+#ifdef _WIN32
+#define NOMINMAX
+#define WIN32_LEAN_AND_MEAN
+#include <fcntl.h>
+#include <io.h>
+#include <windows.h>
+#else
+#include <poll.h>
 #include <unistd.h>
+#endif
 
 namespace {
+
+// The platform: descriptors that take and give bytes exactly as they are.
+// Each call returns the bytes moved, 0 at the end of input, -1 on failure.
+#ifdef _WIN32
+// The C runtime's text mode would add a CR to every CR LF written and
+// take away the CRs and the Ctrl-Z that the layer handles itself.
+void use_binary_mode(int fd)
+{
+    _setmode(fd, _O_BINARY);
+}
+
+// Only the console shows output as it comes; NUL is a character device too.
+bool is_terminal(int fd)
+{
+    DWORD console_mode;
+    HANDLE handle = reinterpret_cast<HANDLE>(_get_osfhandle(fd));
+    return handle != INVALID_HANDLE_VALUE && GetConsoleMode(handle, &console_mode) != 0;
+}
+
+long read_some(int fd, char* data, size_t room)
+{
+    return _read(fd, data, static_cast<unsigned>(std::min<size_t>(room, INT_MAX)));
+}
+
+long write_some(int fd, const char* data, size_t len)
+{
+    return _write(fd, data, static_cast<unsigned>(std::min<size_t>(len, INT_MAX)));
+}
+#else
+void use_binary_mode(int)
+{
+}
+
+bool is_terminal(int fd)
+{
+    return isatty(fd) == 1;
+}
+
+// A pipeline may hand over descriptors left non-blocking: then "not yet"
+// means wait, not fail.
+bool must_retry(int fd, short event)
+{
+    if (errno == EINTR)
+        return true;
+    if (errno != EAGAIN && errno != EWOULDBLOCK)
+        return false;
+    pollfd ready = {fd, event, 0};
+    while (poll(&ready, 1, -1) < 0) {
+        if (errno != EINTR)
+            return false;
+    }
+    return true;
+}
+
+long read_some(int fd, char* data, size_t room)
+{
+    for (;;) {
+        ssize_t n = read(fd, data, room);
+        if (n >= 0 || !must_retry(fd, POLLIN))
+            return n;
+    }
+}
+
+long write_some(int fd, const char* data, size_t len)
+{
+    for (;;) {
+        ssize_t n = write(fd, data, len);
+        if (n >= 0 || !must_retry(fd, POLLOUT))
+            return n;
+    }
+}
+#endif
 
 constexpr unsigned char CARRIAGE_RETURN = '\r';
 constexpr unsigned char CTRL_Z = 0x1A;
@@ -16,10 +100,20 @@ constexpr unsigned char CTRL_Z = 0x1A;
 // Users who send both streams to one file see each message after exactly
 // the whole 512-byte blocks of data written before it, and before the rest.
 // The buffer holds many blocks so that big outputs go out in big writes.
+// The fuzz build shrinks both buffers, so that short inputs already reach
+// the paths for rows and words that cross a buffer's end.
 constexpr size_t OUT_BLOCK = 512;
+#ifdef SKYNOTE_SMALL_BUFFERS
+constexpr size_t OUT_CAP = 3 * OUT_BLOCK;
+constexpr size_t IN_START_CAP = 300;
+#else
 constexpr size_t OUT_CAP = 128 * OUT_BLOCK;
 constexpr size_t IN_START_CAP = 64 * 1024;
+#endif
 constexpr size_t ERR_CHUNK = 4096;
+
+const char READ_FAILED[] = "Lesefehler auf der Standardeingabe\n";
+const char OUT_OF_MEMORY[] = "Zu wenig Speicher\n";
 
 int in_fd = 0;
 int out_fd = 1;
@@ -27,7 +121,7 @@ int err_fd = 2;
 bool input_ended = false;
 bool out_unbuffered = false;
 bool out_failed = false;
-void (*end_hook)(int status) = nullptr;
+bool err_failed = false;
 
 // Grows only while one deep-sky list line is longer than all before it.
 Text in_buf;
@@ -39,18 +133,17 @@ size_t out_pending()
 }
 
 // Opens the room that the inline write path fills; a terminal gets none, so
-// that every write goes out at once.
+// that every write goes out at once, and a failed output none, so that the
+// next write reports the failure.
 void set_out_room()
 {
-    output.end = out_unbuffered ? output.next : out_buf + OUT_CAP;
+    output.end = out_unbuffered || out_failed ? output.next : out_buf + OUT_CAP;
 }
 
 bool write_all(int fd, const char* data, size_t len)
 {
     while (len > 0) {
-        ssize_t n = write(fd, data, len);
-        if (n < 0 && errno == EINTR)
-            continue;
+        long n = write_some(fd, data, len);
         if (n <= 0)
             return false;
         data += n;
@@ -59,38 +152,36 @@ bool write_all(int fd, const char* data, size_t len)
     return true;
 }
 
-[[noreturn]] void write_failed()
+// Writes the first len pending bytes and keeps the rest for later; false
+// when standard output has failed, now or before.  Output that cannot be
+// written is dropped, so that it is not tried again at the end.
+bool out_try_flush(size_t len)
 {
-    out_failed = true;
-    output.next = output.end = out_buf;
-    err_text("Schreibfehler auf der Standardausgabe\n");
-    end_run(1);
-}
-
-// Writes the first len pending bytes and keeps the rest for later.
-void out_flush(size_t len)
-{
-    if (len == 0)
-        return;
-    if (!write_all(out_fd, out_buf, len))
-        write_failed();
+    if (!out_failed && len > 0 && !write_all(out_fd, out_buf, len))
+        out_failed = true;
+    if (out_failed) {
+        output.next = out_buf;
+        set_out_room();
+        return false;
+    }
     size_t rest = out_pending() - len;
     std::memmove(out_buf, out_buf + len, rest);
     output.next = out_buf + rest;
     set_out_room();
+    return true;
+}
+
+void out_flush(size_t len)
+{
+    if (!out_try_flush(len))
+        throw StreamFailure{WRITE_FAILED};
 }
 
 // Only whole blocks go out before the end, so that every message stands after
 // exactly the whole blocks of data written before it.
-void out_flush_whole_blocks()
+size_t whole_blocks()
 {
-    out_flush(out_pending() - out_pending() % OUT_BLOCK);
-}
-
-[[noreturn]] void read_failed()
-{
-    err_text("Lesefehler auf der Standardeingabe\n");
-    end_run(1);
+    return out_pending() - out_pending() % OUT_BLOCK;
 }
 
 // Drops every CR from the block and returns its new length.
@@ -112,11 +203,9 @@ size_t remove_carriage_returns(char* data, size_t len)
 size_t read_block(char* free, size_t room)
 {
     while (!input_ended) {
-        ssize_t n = read(in_fd, free, room);
-        if (n < 0 && errno == EINTR)
-            continue;
+        long n = read_some(in_fd, free, room);
         if (n < 0)
-            read_failed();
+            throw StreamFailure{READ_FAILED};
         size_t len = static_cast<size_t>(n);
         if (len == 0)
             input_ended = true;
@@ -126,6 +215,7 @@ size_t read_block(char* free, size_t room)
             len = static_cast<size_t>(static_cast<const char*>(ctrl_z) - free);
             input_ended = true;
         }
+        // A block of nothing but CRs is no end of input: read on.
         len = remove_carriage_returns(free, len);
         if (len > 0)
             return len;
@@ -150,6 +240,8 @@ bool read_more(size_t keep)
 
 } // namespace
 
+const char WRITE_FAILED[] = "Schreibfehler auf der Standardausgabe\n";
+
 const bool WHITE_SPACE[256] = {
     false, false, false, false, false, false, false, false, // NUL is a word byte
     false, true,  true,  true,  true,  true,  false, false, // tab to CR
@@ -166,19 +258,27 @@ void stream_open(int in, int out, int err)
     in_fd = in;
     out_fd = out;
     err_fd = err;
+    for (int fd : {in, out, err})
+        use_binary_mode(fd);
     text_reserve(&in_buf, IN_START_CAP);
     in_buf.data[0] = '\n';
     input.next = input.end = reinterpret_cast<const unsigned char*>(in_buf.data);
     input_ended = false;
-    out_unbuffered = isatty(out) == 1;
+    out_unbuffered = is_terminal(out);
     out_failed = false;
+    err_failed = false;
     output.next = out_buf;
     set_out_room();
 }
 
-void stream_set_end_hook(void (*hook)(int status))
+bool out_finish()
 {
-    end_hook = hook;
+    return out_try_flush(out_pending());
+}
+
+bool err_lost()
+{
+    return err_failed;
 }
 
 bool in_more()
@@ -225,8 +325,8 @@ bool in_read_line(Word* line)
 void out_bytes_slow(const char* data, size_t len)
 {
     while (len > 0) {
-        if (out_pending() == OUT_CAP)
-            out_flush(OUT_CAP);
+        if (out_failed || out_pending() == OUT_CAP)
+            out_flush(out_pending());
         size_t n = std::min(len, OUT_CAP - out_pending());
         std::memcpy(output.next, data, n);
         output.next += n;
@@ -239,8 +339,8 @@ void out_bytes_slow(const char* data, size_t len)
 
 char* out_claim_slow(size_t len)
 {
-    if (OUT_CAP - out_pending() < len)
-        out_flush_whole_blocks();
+    if (out_failed || OUT_CAP - out_pending() < len)
+        out_flush(whole_blocks());
     char* room = output.next;
     output.next += len;
     if (out_unbuffered)
@@ -275,14 +375,15 @@ void out_joined(const Word* words, size_t count, char separator)
 
 void err_write(const Word* pieces, size_t count)
 {
-    if (!out_failed)
-        out_flush_whole_blocks();
+    // A failure here shows at the next output write or at the end.
+    (void)out_try_flush(whole_blocks());
     char chunk[ERR_CHUNK];
     size_t used = 0;
+    bool written = true;
     for (const Word* piece = pieces; piece < pieces + count; ++piece) {
         for (size_t i = 0; i < piece->len; ++i) {
             if (used + 2 > ERR_CHUNK) {
-                (void)write_all(err_fd, chunk, used);
+                written = write_all(err_fd, chunk, used) && written;
                 used = 0;
             }
             if (piece->data[i] == '\n')
@@ -290,8 +391,8 @@ void err_write(const Word* pieces, size_t count)
             chunk[used++] = piece->data[i];
         }
     }
-    // A message that cannot be written has nowhere else to go.
-    (void)write_all(err_fd, chunk, used);
+    written = write_all(err_fd, chunk, used) && written;
+    err_failed = err_failed || !written;
 }
 
 void err_text(const char* text)
@@ -300,25 +401,14 @@ void err_text(const char* text)
     err_write(&piece, 1);
 }
 
-void end_run(int status)
-{
-    if (!out_failed)
-        out_flush(out_pending());
-    if (end_hook)
-        end_hook(status);
-    std::exit(status);
-}
-
 void text_reserve(Text* text, size_t cap)
 {
     if (cap <= text->cap)
         return;
     size_t grown = std::max({cap, 2 * text->cap, size_t{256}});
     char* data = static_cast<char*>(std::realloc(text->data, grown));
-    if (!data) {
-        err_text("Zu wenig Speicher\n");
-        end_run(1);
-    }
+    if (!data)
+        throw StreamFailure{OUT_OF_MEMORY};
     text->data = data;
     text->cap = grown;
 }

@@ -1,9 +1,9 @@
 // Unit tests of the pure functions and of the text-stream layer.
 #include "skynote.h"
+#include "textstream.h"
 
 #include <gtest/gtest.h>
 
-#include <csetjmp>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -133,13 +133,7 @@ TEST(CodeTables, WholeWordsCaseSensitiveSeparateTables)
 }
 
 // The layer on real descriptors: a temporary file stands for a shared
-// stdout and stderr, and the end hook brings end_run back here.
-std::jmp_buf run_ended;
-[[noreturn]] void jump_back(int status)
-{
-    std::longjmp(run_ended, status + 1);
-}
-
+// stdout and stderr.
 struct StreamFiles {
     std::FILE* in;
     std::FILE* shared;
@@ -151,13 +145,11 @@ StreamFiles open_streams(const std::string& input)
     std::fwrite(input.data(), 1, input.size(), files.in);
     std::rewind(files.in);
     stream_open(fileno(files.in), fileno(files.shared), fileno(files.shared));
-    stream_set_end_hook(jump_back);
     return files;
 }
 
 std::string close_streams(StreamFiles files)
 {
-    stream_set_end_hook(nullptr);
     std::string bytes;
     std::rewind(files.shared);
     for (int c; (c = std::fgetc(files.shared)) != EOF;)
@@ -173,13 +165,11 @@ std::string shared_file_after(size_t data_before)
 {
     StreamFiles files = open_streams("");
     std::string data(data_before - 2, 'a');
-    if (setjmp(run_ended) == 0) {
-        out_bytes(data.data(), data.size());
-        out_line_end();
-        err_text("E\n");
-        out_bytes("z", 1);
-        end_run(0);
-    }
+    out_bytes(data.data(), data.size());
+    out_line_end();
+    err_text("E\n");
+    out_bytes("z", 1);
+    EXPECT_TRUE(out_finish());
     return close_streams(files);
 }
 
@@ -203,14 +193,12 @@ TEST(TextStreams, OnlyWholeBlocksGoOutBeforeTheBufferIsFull)
 {
     StreamFiles files = open_streams("");
     const size_t lines = 2000; // far more than the buffer holds
-    if (setjmp(run_ended) == 0) {
-        for (size_t i = 0; i < lines; ++i) {
-            std::memset(out_claim(OBJECT_LINE_WIDTH), 'a' + i % 26, OBJECT_LINE_WIDTH);
-            out_line_end();
-        }
-        err_text("E\n");
-        end_run(0);
+    for (size_t i = 0; i < lines; ++i) {
+        std::memset(out_claim(OBJECT_LINE_WIDTH), 'a' + i % 26, OBJECT_LINE_WIDTH);
+        out_line_end();
     }
+    err_text("E\n");
+    EXPECT_TRUE(out_finish());
     std::string bytes = close_streams(files);
     size_t data = lines * (OBJECT_LINE_WIDTH + 2);
     ASSERT_EQ(bytes.size(), data + 3);
@@ -237,16 +225,18 @@ TEST(TextStreams, TerminalGetsEveryWriteAtOnce)
     std::memcpy(line, "abc", 3);
     out_line_end();
     out_bytes("d", 1);
+    const Word row[] = {{"x", 1}, {"y", 1}};
+    out_joined(row, 2, ';');
     char seen[16] = {};
     ssize_t got = 0;
-    for (int tries = 0; got < 6 && tries < 100; ++tries) {
+    for (int tries = 0; got < 9 && tries < 100; ++tries) {
         ssize_t n = read(terminal, seen + got, sizeof seen - 1 - static_cast<size_t>(got));
         if (n > 0)
             got += n;
         else
             usleep(10000);
     }
-    EXPECT_EQ(std::string(seen, static_cast<size_t>(got)), "abc\r\nd");
+    EXPECT_EQ(std::string(seen, static_cast<size_t>(got)), "abc\r\ndx;y");
     std::fclose(in);
     close(screen);
     close(terminal);

@@ -16,6 +16,19 @@ check mode-upper-d 'h\n12\n' '' "$invalid" 255 D
 check mode-upper-m 'h\n12\n' '' "$invalid" 255 M
 check mode-upper-h 'h\n12\n' '' "$invalid" 255 H
 check mode-x-empty-input '' '' "$invalid" 255 x
+# ... and with a slow pipe, not before the header line has come.
+mkfifo "$work/fifo"
+"$SKYNOTE" x <"$work/fifo" >"$work/out" 2>"$work/err" &
+exec 3>"$work/fifo"
+sleep 0.3
+early=$(wc -c <"$work/err")
+printf 'h\n' >&3
+exec 3>&-
+wait $!
+status=$?
+[ "$early" = 0 ] || status="a message before the header"
+printf '%b' "$invalid" >"$work/err.want"; : >"$work/out.want"
+verdict mode-x-slow-header "$status" 255
 
 # Only the first byte of the argument counts.
 check mode-dm 'h\n12\n' "$(obj 'NGC  12' '' '')" '' 0 dm

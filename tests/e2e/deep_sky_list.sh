@@ -32,6 +32,10 @@ check cr-lf-diagnostic 'h\r\n% A\r\n' '\r\n%A\r\n# ' "$(bad_percent '% A')" 0 L
 check same-book "${setup}5 n 1 2 3\n% A 8 T 80 5.5\n5 n 2 2 3\n% B 8 T 80 5.5\n% A 8 T 80 5.5\n" \
     '\r\n%A\r\n#7 NGC~1 \r\n#8 NGC~2 \r\n%B\r\n#8 \r\n%A\r\n#8 ' '' 0 L
 
+check prefix-books 'h\n% Atlas2 1 T 80 5\n% Atlas 2 T 80 5\n% Atlas2 3 T 80 5\n' \
+    '\r\n%Atlas2\r\n#1 \r\n%Atlas\r\n#2 \r\n%Atlas2\r\n#3 ' '' 0 L
+check no-book "${setup}%\n" '\r\n%A\r\n#7 \r\n#7 ' "$(bad_percent '%')" 0 L
+
 # Lines before the first percent line share the stream's first line.
 check before-percent-L 'h\nx n 1 2 3\nx n 2 2 3\n% A 7 T 80 5.5\n' 'NGC~1 NGC~2 \r\n%A\r\n#7 ' '' 0 L
 check before-percent-l 'h\nx n 1 2 3\n' 'NGC;1;;Gx;;;ZQ;2;;3;;\r\n' '' 0 l
@@ -70,6 +74,11 @@ as_escapes() { od -An -v -tx1 | tr -d ' \n' | sed 's/../\\x&/g'; }
 want="$(head -c $blocks "$work/rows" | as_escapes)$(bad_normal bad)"
 want+="$(tail -c +$((blocks + 1)) "$work/rows" | as_escapes);;;bad;T;80;ZQ;;5.5;;;\r\n"
 shared large-order "${input}bad\n" "$want" l
+
+# Rows that cross the end of the output buffer stay whole.
+row='x n 1 2 3\n'
+check many-rows "$setup$(for _ in {1..5000}; do printf '%s' "$row"; done)" \
+    "$(for _ in {1..5000}; do printf '%s' 'NGC;1;;Gx;T;80;ZQ;2;5.5;3;;\r\n'; done)" '' 0 l
 
 # The index stream reads back in mode d: one object line per observation.
 printf '%b' "h\nx n 0 1 2\n% A 7 T 80 5.5\nx n 891 60 3\ng m 13 40 4\n% B 9 T 80 5.5\no i 4665 1 1\n" >"$work/list"

@@ -28,6 +28,8 @@ check book-cut 'h\n%abcdefghijklmnopq 5\n' \
 name40=abcdefghijklmnopqrstuvwxyz0123456789ABCD
 check long-name-book-page "h\n%B #7 $name40\n" \
     'abcdefghijklmnopqrstuvwxyz0123B56789ABCD 7\r\n' '' 0 d
+check name-fills-room "h\n%B #7 ${name40:0:30}\n" "$(obj "${name40:0:30}" B 7)" '' 0 d
+check name-one-too-long "h\n%B #7 ${name40:0:31}\n" "$(obj "${name40:0:30}" B 7)" '' 0 d
 check long-name-alone "h\n${name40}EFGH\n" \
     'abcdefghijklmnopqrstuvwxyz0123456789ABCDEF\r\n' '' 0 d
 check page-42 'h\n#abcdefghijklmnopqrstuvwxyz0123456789ABCDEF 5\n' \

@@ -2,7 +2,7 @@
 # Mode m (Moon names) and mode h (the help screen).
 . "$(dirname "$0")/lib.sh"
 
-each underscores m 'mare_imbrium=Mare Imbrium' 'x_=X ' 'a__b=A  B' '_=' 'le_monnier=Le Monnier'
+each underscores m 'mare_imbrium=Mare Imbrium' 'x_=X ' 'a__b=A  B' '_=' 'le_monnier=Le Monnier' 'zeta_z=Zeta Z'
 each case-kept m 'mOnS=MOnS' 'MARE=MARE' 'sinus_Iridum=Sinus Iridum' '1_a=1 A'
 each tilde-ordinary m 'a~b=A~b' '"1="1' 'm31=M31' '12=12'
 # A leading underscore gives a leading blank, which obj would lose.

@@ -12,6 +12,16 @@ check ctrl-z 'h\n5 \x1a 6\n' "$(obj 'NGC   5' '' '')" '' 0 d
 check ctrl-z-in-token 'h\n56\x1a7\n' "$(obj 'NGC  56' '' '')" '' 0 d
 check ctrl-z-in-header 'h\x1a\n5\n' '' '' 0 d
 check ctrl-z-invalid-mode 'h\x1a\n5\n' '' 'Ung\xfcltiger Modus, nur Llhmd erlaubt\r\n' 255 x
+# ... also when the bytes after it come in a later read.
+blanks=$(printf ' %.0s' {1..70000})
+check ctrl-z-later-read "h\n5\x1a${blanks}6\n" "$(obj 'NGC   5' '' '')" '' 0 d
+
+# A read that brings nothing but CRs is not the end of the input.
+crs=$(printf '\\r%.0s' {1..200000})
+check only-crs-read "h\n5${crs} 6\n" "$(obj 'NGC   5' '' '')$(obj 'NGC   6' '' '')" '' 0 d
+{ printf 'h\n5'; sleep 0.2; printf '\r'; sleep 0.2; printf '6\n'; } | "$SKYNOTE" d >"$work/out" 2>"$work/err"
+printf '%b' "$(obj 'NGC  56' '' '')" >"$work/out.want"; : >"$work/err.want"
+verdict lone-cr-read $? 0
 
 # The last token needs no line feed.
 check no-final-lf 'h\n5 6' "$(obj 'NGC   5' '' '')$(obj 'NGC   6' '' '')" '' 0 d
@@ -35,6 +45,25 @@ verdict dev-full $status 1
 "$SKYNOTE" d <"$work/in" >&- 2>"$work/err"
 verdict closed-stdout $? 1
 
+# A diagnostic that cannot be written fails the run, after all the data.
+printf '%b' 'h\nx n 1 2\n' >"$work/in"
+printf '%b' 'NGC;1;;Gx;;;ZQ;2;;;;\r\n' >"$work/out.want"
+: >"$work/err.want"
+"$SKYNOTE" l <"$work/in" >"$work/out" 2>/dev/full
+status=$?; : >"$work/err"
+verdict lost-diagnostic $status 1
+
+# Descriptors left non-blocking by the pipeline: wait, do not fail.
+nonblocking() {
+    perl -MFcntl -e 'for my $fh (*STDIN, *STDOUT) { fcntl($fh, F_SETFL, fcntl($fh, F_GETFL, 0) | O_NONBLOCK) or die }
+        exec @ARGV or die' "$@"
+}
+{ echo h; seq 3000; } >"$work/in"
+"$SKYNOTE" d <"$work/in" >"$work/out.want"
+{ head -1 "$work/in"; sleep 0.3; tail -n +2 "$work/in"; } | nonblocking "$SKYNOTE" d 2>"$work/err" | { sleep 0.3; cat; } >"$work/out"
+verdict non-blocking "${PIPESTATUS[1]}" 0
+
+: >"$work/out.want"
 printf '%b' 'Lesefehler auf der Standardeingabe\r\n' >"$work/err.want"
 "$SKYNOTE" d </ >"$work/out" 2>"$work/err"
 verdict directory-input $? 1

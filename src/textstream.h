@@ -1,0 +1,90 @@
+// The text streams: the one place that knows CR, LF, Ctrl-Z, buffering and
+// the platform.  Input loses every CR and ends at the first Ctrl-Z; every
+// line end goes out as CR LF.  Standard output is held back in whole 512-byte
+// blocks unless it is a terminal; the error stream is never held back.
+#pragma once
+
+#include "skynote.h"
+
+#include <cstring>
+
+// A read, write or allocation that failed.  Thrown by the layer, caught by
+// skynote_main alone, which reports the message and ends the run.
+struct StreamFailure {
+    const char* message; // the text for the error stream, line end included
+};
+extern const char WRITE_FAILED[];
+
+// Attaches the layer to three open descriptors; a run starts afresh.
+void stream_open(int in_fd, int out_fd, int err_fd);
+// Writes what is still held back; false when standard output failed, now or
+// earlier.  Never throws, so that it can follow any failure.
+bool out_finish();
+// True when the error stream could not take a message.
+bool err_lost();
+
+// The buffers are visible here only so that the hot paths inline.
+struct InputBuffer {
+    const unsigned char* next;
+    const unsigned char* end;
+};
+struct OutputBuffer {
+    char* next;
+    char* end; // equals next while every write must go out at once
+};
+extern InputBuffer input;
+extern OutputBuffer output;
+
+// A line feed always follows the buffered input in memory, so that a scan
+// for white space stops at input.end without testing for it.
+bool in_more(); // false at the end of input, else input.next < input.end
+void in_skip_line();
+bool in_read_line(Word* line); // valid until the next read, and followed by a LF
+
+void out_bytes_slow(const char* data, size_t len);
+// Writes bytes that hold no line feed, such as words of the input.
+inline void out_bytes(const char* data, size_t len)
+{
+    if (len <= static_cast<size_t>(output.end - output.next)) {
+        std::memcpy(output.next, data, len);
+        output.next += len;
+    } else {
+        out_bytes_slow(data, len);
+    }
+}
+inline void out_word(Word word)
+{
+    out_bytes(word.data, word.len);
+}
+// Hands out room for len (at most 512) bytes of output, which the caller
+// fills before it writes anything else; they hold no line feed.
+char* out_claim_slow(size_t len);
+inline char* out_claim(size_t len)
+{
+    if (len > static_cast<size_t>(output.end - output.next))
+        return out_claim_slow(len);
+    char* room = output.next;
+    output.next += len;
+    return room;
+}
+// Writes the words with the separator between them; none holds a line feed.
+void out_joined(const Word* words, size_t count, char separator);
+inline void out_line_end()
+{
+    out_bytes("\r\n", 2);
+}
+
+// One message from pieces; a message that cannot be written is remembered
+// (err_lost), never thrown, so that the data still goes out.
+void err_write(const Word* pieces, size_t count);
+void err_text(const char* text);
+
+void text_assign(Text* text, const char* data, size_t len);
+void text_reserve(Text* text, size_t cap);
+
+// Tab, LF, VT, FF, CR and blank separate words; no byte above 127 does.
+extern const bool WHITE_SPACE[256];
+inline bool is_white(unsigned char c)
+{
+    return WHITE_SPACE[c];
+}
