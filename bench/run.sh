@@ -11,7 +11,7 @@ build=build-bench
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
-cmake -B "$build" -DCMAKE_BUILD_TYPE=Release -DSKYNOTE_TESTS=OFF >/dev/null
+cmake -B "$build" -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF >/dev/null
 cmake --build "$build" >/dev/null
 c++ -O2 -std=c++17 -o "$work/generate" bench/generate.cpp
 skynote=$build/skynote

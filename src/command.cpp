@@ -5,7 +5,9 @@
 
 namespace {
 
-#define SKYNOTE_VERSION "2.0a"
+#ifndef SKYNOTE_VERSION
+#error "SKYNOTE_VERSION comes from the build (CMakeLists.txt)"
+#endif
 
 // The help screen as the observer sees it.  Several rows hold a percent sign,
 // so the rows are written as text and never used as formats.

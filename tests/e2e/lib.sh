@@ -9,6 +9,16 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 passed=0
 failed=0
+skipped=0
+
+# skip_when_emulated NAME REASON: false, after saying why, when the binary
+# under test is a cross build run by an emulator (SKYNOTE_EMULATED=1).
+skip_when_emulated() {
+    [ -n "${SKYNOTE_EMULATED:-}" ] || return 0
+    echo "SKIP: $1 ($2)"
+    skipped=$((skipped + 1))
+    return 1
+}
 
 # Both outputs as hex, side by side in the log, when a case fails.
 show_diff() {
@@ -86,6 +96,6 @@ golden() {
 }
 
 finish() {
-    echo "$passed passed, $failed failed"
+    echo "$passed passed, $failed failed, $skipped skipped"
     [ $failed = 0 ]
 }

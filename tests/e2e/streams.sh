@@ -58,10 +58,12 @@ nonblocking() {
     perl -MFcntl -e 'for my $fh (*STDIN, *STDOUT) { fcntl($fh, F_SETFL, fcntl($fh, F_GETFL, 0) | O_NONBLOCK) or die }
         exec @ARGV or die' "$@"
 }
-{ echo h; seq 3000; } >"$work/in"
-"$SKYNOTE" d <"$work/in" >"$work/out.want"
-{ head -1 "$work/in"; sleep 0.3; tail -n +2 "$work/in"; } | nonblocking "$SKYNOTE" d 2>"$work/err" | { sleep 0.3; cat; } >"$work/out"
-verdict non-blocking "${PIPESTATUS[1]}" 0
+if skip_when_emulated non-blocking "Windows handles have no O_NONBLOCK: the emulator's pipes, not skynote.exe, would be tested"; then
+    { echo h; seq 3000; } >"$work/in"
+    "$SKYNOTE" d <"$work/in" >"$work/out.want"
+    { head -1 "$work/in"; sleep 0.3; tail -n +2 "$work/in"; } | nonblocking "$SKYNOTE" d 2>"$work/err" | { sleep 0.3; cat; } >"$work/out"
+    verdict non-blocking "${PIPESTATUS[1]}" 0
+fi
 
 : >"$work/out.want"
 printf '%b' 'Lesefehler auf der Standardeingabe\r\n' >"$work/err.want"

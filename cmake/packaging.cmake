@@ -1,0 +1,65 @@
+# Installation and packages: a Debian package on Linux (cpack -G DEB) and a
+# zip for Windows (cpack -G ZIP in the cross build).  The manual page takes
+# the version from SKYNOTE_VERSION.
+configure_file(skynote.1.in ${CMAKE_BINARY_DIR}/skynote.1 @ONLY)
+
+# gzip -n leaves out the time stamp, so that the same sources give the same
+# package bytes.
+function(skynote_gzip source target)
+  add_custom_command(OUTPUT ${target}
+    COMMAND gzip -9nc ${source} > ${target}
+    DEPENDS ${source} VERBATIM)
+endfunction()
+
+set(skynote_examples examples/tadu.raw examples/tadumond.raw examples/deepsky.lst)
+
+if(WIN32)
+  # Everything at the top of the zip: the program, its examples and the
+  # manual page as plain text for readers without man.
+  install(TARGETS skynote RUNTIME DESTINATION .)
+  install(FILES README.md LICENSE CHANGELOG.md DESTINATION .)
+  install(FILES ${skynote_examples} DESTINATION examples)
+  find_program(SKYNOTE_MANDOC mandoc)
+  if(SKYNOTE_MANDOC)
+    add_custom_command(OUTPUT skynote.txt
+      COMMAND sh -c "${SKYNOTE_MANDOC} -T ascii \"$1\" | col -bx > skynote.txt" sh ${CMAKE_BINARY_DIR}/skynote.1
+      DEPENDS ${CMAKE_BINARY_DIR}/skynote.1 VERBATIM)
+    add_custom_target(manual_text ALL DEPENDS skynote.txt)
+    install(FILES ${CMAKE_BINARY_DIR}/skynote.txt DESTINATION .)
+  else()
+    message(WARNING "mandoc not found: the zip has no plain-text manual page")
+  endif()
+  set(CPACK_GENERATOR ZIP)
+  set(CPACK_PACKAGE_FILE_NAME skynote-${SKYNOTE_VERSION}-win64)
+else()
+  include(GNUInstallDirs)
+  set(doc_dir ${CMAKE_INSTALL_DATADIR}/doc/skynote)
+  skynote_gzip(${CMAKE_BINARY_DIR}/skynote.1 ${CMAKE_BINARY_DIR}/skynote.1.gz)
+  skynote_gzip(${PROJECT_SOURCE_DIR}/CHANGELOG.md ${CMAKE_BINARY_DIR}/changelog.gz)
+  add_custom_target(compressed_docs ALL DEPENDS
+    ${CMAKE_BINARY_DIR}/skynote.1.gz ${CMAKE_BINARY_DIR}/changelog.gz)
+  install(TARGETS skynote RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+  install(FILES ${CMAKE_BINARY_DIR}/skynote.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+  install(FILES LICENSE DESTINATION ${doc_dir} RENAME copyright)
+  install(FILES ${CMAKE_BINARY_DIR}/changelog.gz README.md DESTINATION ${doc_dir})
+  install(FILES ${skynote_examples} DESTINATION ${doc_dir}/examples)
+  set(CPACK_GENERATOR DEB)
+endif()
+
+set(CPACK_PACKAGE_NAME skynote)
+set(CPACK_PACKAGE_VERSION ${SKYNOTE_VERSION})
+set(CPACK_PACKAGE_VENDOR "the SKYNOTE authors")
+set(CPACK_PACKAGE_CONTACT "the SKYNOTE authors <skynote@example.org>")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "expand an observer's shorthand object lists")
+set(CPACK_STRIP_FILES ON)
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_SECTION science)
+set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# The synopsis comes from the summary; this is the extended description.
+string(CONCAT CPACK_DEBIAN_PACKAGE_DESCRIPTION
+  "An amateur astronomer types what was seen in a terse shorthand; skynote\n"
+  "expands it into fixed-column object lines, semicolon-separated spreadsheet\n"
+  "rows or a raw object list for an object index.  It reads standard input\n"
+  "and writes standard output, byte for byte the same on Linux and Windows.")
+include(CPack)

@@ -1,0 +1,37 @@
+#!/usr/bin/env bash
+# Runs every saved fuzz input through two builds of skynote (the native one
+# and the cross-built one under its emulator) and compares standard output,
+# the error stream and the status byte for byte.  The first byte of an input
+# is the mode letter (NUL: no argument), the rest is standard input.
+#   same_bytes.sh NATIVE OTHER DIR...
+native=${1:?usage: $0 NATIVE OTHER DIR...}
+other=${2:?usage: $0 NATIVE OTHER DIR...}
+shift 2
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+passed=0
+failed=0
+
+run() { # BINARY INPUT PREFIX
+    local args=() mode
+    mode=$(head -c 1 "$2" | od -An -tx1 | tr -d ' ')
+    [ "$mode" = 00 ] || args=("$(head -c 1 "$2")")
+    tail -c +2 "$2" | "$1" "${args[@]}" >"$3.out" 2>"$3.err"
+    echo $? >"$3.status"
+}
+
+for dir in "$@"; do
+    for input in "$dir"/*; do
+        run "$native" "$input" "$work/native"
+        run "$other" "$input" "$work/other"
+        if cmp -s "$work/native.out" "$work/other.out" && cmp -s "$work/native.err" "$work/other.err" &&
+            cmp -s "$work/native.status" "$work/other.status"; then
+            passed=$((passed + 1))
+        else
+            failed=$((failed + 1))
+            echo "FAIL: $(basename "$input")"
+        fi
+    done
+done
+echo "$passed passed, $failed failed"
+[ $failed = 0 ] && [ $passed -gt 0 ]
