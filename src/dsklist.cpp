@@ -35,6 +35,7 @@ struct ListState {
     Text inst;
     Text durchm;
     Text fst;
+    bool setup_quoted; // Inst, Durchm or fst holds a double quote
 };
 
 // Observation fields, in the order of the words of a normal line.
@@ -57,6 +58,11 @@ void map_code(Word* word, const CodeRow* rows, size_t count)
 Word text_word(const Text& text)
 {
     return {text.data, text.len};
+}
+
+bool has_quote(Word word)
+{
+    return word.len > 0 && std::memchr(word.data, '"', word.len) != nullptr;
 }
 
 bool same_word(Word a, Word b)
@@ -112,6 +118,8 @@ void read_percent_line(char mode, Word line, const Word* words, ListState* state
     keep_if_given(&state->inst, words[INST]);
     keep_if_given(&state->durchm, words[DURCHM]);
     keep_if_given(&state->fst, words[FST]);
+    state->setup_quoted = has_quote(text_word(state->inst)) || has_quote(text_word(state->durchm)) ||
+                          has_quote(text_word(state->fst));
     if (mode != MODE_INDEX_EXPORT)
         return;
     if (!same_book) {
@@ -125,14 +133,46 @@ void read_percent_line(char mode, Word line, const Word* words, ListState* state
     out_bytes(" ", 1);
 }
 
-void write_row(const Word* words, const ListState& state)
+// A spreadsheet reads a field that begins with a double quote as quoted
+// text and runs on into the next rows: a field with a double quote goes out
+// quoted, each inner quote doubled.  A semicolon or a leading = stays as
+// typed, since users may rely on them.
+void write_field(Word field)
+{
+    if (!has_quote(field)) {
+        out_word(field);
+        return;
+    }
+    out_bytes("\"", 1);
+    const char* from = field.data;
+    const char* end = field.data + field.len;
+    while (const void* quote = std::memchr(from, '"', static_cast<size_t>(end - from))) {
+        const char* after = static_cast<const char*>(quote) + 1;
+        out_bytes(from, static_cast<size_t>(after - from));
+        out_bytes("\"", 1);
+        from = after;
+    }
+    out_bytes(from, static_cast<size_t>(end - from));
+    out_bytes("\"", 1);
+}
+
+void write_row(Word line, const Word* words, const ListState& state)
 {
     const Word fields[] = {
         words[KAT],   words[NR],  {"", 0},    words[TYP], text_word(state.inst),
         text_word(state.durchm),  {"ZQ", 2},  words[VERGR],
         text_word(state.fst),     words[SB],  words[BEM], words[FILTER],
     };
-    out_joined(fields, std::size(fields), ';');
+    // Rows without a double quote, nearly all of them, go out in one piece.
+    if (!state.setup_quoted && !has_quote(line)) {
+        out_joined(fields, std::size(fields), ';');
+    } else {
+        for (size_t i = 0; i < std::size(fields); ++i) {
+            if (i > 0)
+                out_bytes(";", 1);
+            write_field(fields[i]);
+        }
+    }
     out_line_end();
 }
 
@@ -146,7 +186,7 @@ void read_normal_line(char mode, Word line, Word* words, const ListState& state)
     map_type_code(&words[TYP]);
     map_catalogue_code(&words[KAT]);
     if (mode == MODE_LIST_EXPORT) {
-        write_row(words, state);
+        write_row(line, words, state);
         return;
     }
     // The ~ turns back into a blank when mode d reads the entry.

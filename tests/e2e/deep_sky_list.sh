@@ -15,6 +15,11 @@ check percent-word-bem "${setup}p n 7293 50 2 %hell OIII\n" 'NGC;7293;;PN;T;80;Z
 check extra-words "${setup}o i 4665 30 1 a b c d e f g\n" 'IC;4665;;OC;T;80;ZQ;30;5.5;1;a;b\r\n' '' 0 l
 check tabs "${setup}b\tn\t1\t2\t3\n" 'NGC;1;;Nb;T;80;ZQ;2;5.5;3;;\r\n' '' 0 l
 
+# A field with a double quote is quoted for spreadsheets; ; and = stay as typed.
+check quotes "${setup}"'x n 1 2 3 "hell\nx "n 2 2 3 a"b"" F\nx n 3 2 3 =1;2\n% A 7 T" 80 5.5\nx n 4 2 3\n' \
+    'NGC;1;;Gx;T;80;ZQ;2;5.5;3;"""hell";\r\n"""n";2;;Gx;T;80;ZQ;2;5.5;3;"a""b""""";F\r\nNGC;3;;Gx;T;80;ZQ;2;5.5;3;=1;2;\r\nNGC;4;;Gx;"T""";80;ZQ;2;5.5;3;;\r\n' '' 0 l
+check quotes-L "${setup}"'x "n 1 2 3\n' '\r\n%A\r\n#7 "n~1 ' '' 0 L
+
 # Only whole lower-case table words are codes, and each table has its own.
 check codes 'h\nd m 1 2 3\nD n 1 2 3\ndn i 1 2 3\nm b 1 2 3\nGx ugc 1 2 3\no Mel 1 2 3\n' \
     'M;1;;DN;;;ZQ;2;;3;;\r\nNGC;1;;D;;;ZQ;2;;3;;\r\nIC;1;;dn;;;ZQ;2;;3;;\r\nb;1;;m;;;ZQ;2;;3;;\r\nugc;1;;Gx;;;ZQ;2;;3;;\r\nMel;1;;OC;;;ZQ;2;;3;;\r\n' '' 0 l
