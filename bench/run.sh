@@ -1,12 +1,15 @@
 #!/usr/bin/env bash
 # Throughput and memory benchmark.  Builds SKYNOTE in Release, generates the
-# inputs (deterministic), and prints for each mode the median of several runs
-# next to the I/O floor: the time cat needs to push the same output bytes
-# through a pipe, measured in the same run.
-#   bench/run.sh [RUNS]
+# inputs (deterministic), and measures each mode against the physical floor
+# of a filter: the larger of two pipe copies, `cat IN | cat` and
+# `cat OUT | cat`.  Each round runs the three commands in a rotated order,
+# and the ratio printed is the median of the rounds' ratios, so that a noisy
+# moment of the machine hits the tool and its floor alike.  Beside it: peak
+# memory, and the same job done by a plain awk script (modes d and l).
+#   bench/run.sh [ROUNDS]
 set -euo pipefail
 cd "$(dirname "$0")/.."
-runs=${1:-5}
+rounds=${1:-5}
 build=build-bench
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
@@ -19,51 +22,65 @@ skynote=$build/skynote
 "$work/generate" raw-d 2000000 >"$work/d.in"
 "$work/generate" raw-m 2000000 >"$work/m.in"
 "$work/generate" list 500000 >"$work/l.in"
-cp "$work/l.in" "$work/L.in"
+ln -s l.in "$work/L.in"
 { echo header; head -c 100000000 /dev/zero | tr '\0' 7; } >"$work/token.in"
 
-now() { date +%s%N; }
-median() { sort -n | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
-
-# ms MODE INPUT: median wall time of skynote MODE <INPUT | cat, in ms.
-tool_ms() {
-    for _ in $(seq "$runs"); do
-        local start=$(now)
-        "$skynote" "$1" <"$2" 2>/dev/null | cat >/dev/null
-        echo $((($(now) - start) / 1000))
-    done | median
+# us COMMAND...: the wall time of one run in microseconds.
+us() {
+    local start=$EPOCHREALTIME
+    "$@"
+    local end=$EPOCHREALTIME
+    echo $((${end/./} - ${start/./}))
 }
-floor_ms() {
-    for _ in $(seq "$runs"); do
-        local start=$(now)
-        cat "$1" | cat >/dev/null
-        echo $((($(now) - start) / 1000))
-    done | median
-}
-peak_kib() {
-    /usr/bin/time -f %M "$skynote" "$1" <"$2" 2>&1 >/dev/null | tail -n 1
+median() { sort -g | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
+tool() { "$skynote" "$mode" <"$work/$mode.in" 2>/dev/null | cat >/dev/null; }
+copy_in() { cat "$work/$mode.in" | cat >/dev/null; }
+copy_out() { cat "$work/$mode.out" | cat >/dev/null; }
+awk_job() { awk -f "bench/mode_$mode.awk" "$work/$mode.in" 2>/dev/null | cat >/dev/null; }
+peak_mib() {
+    /usr/bin/time -f %M "$skynote" "$1" <"$2" 2>&1 >/dev/null | tail -n 1 | awk '{ printf "%.2f", $1 / 1024 }'
 }
 
+# One round: the three commands in the order that the round number picks;
+# prints the tool's time, the floor and their ratio.
+round() {
+    local order=(tool copy_in copy_out) t_tool t_in t_out i
+    for i in 0 1 2; do
+        case ${order[$(((i + $1) % 3))]} in
+        tool) t_tool=$(us tool) ;;
+        copy_in) t_in=$(us copy_in) ;;
+        copy_out) t_out=$(us copy_out) ;;
+        esac
+    done
+    local floor=$((t_in > t_out ? t_in : t_out))
+    awk -v t="$t_tool" -v f="$floor" 'BEGIN { printf "%d %d %.4f\n", t, f, t / f }'
+}
+
+printf '%-5s %9s %7s %7s %8s %8s %6s %6s %8s %8s %7s\n' \
+    mode items in-MB out-MB tool-ms floor-ms ratio target peak-MiB awk-ms awk-x
+row() { # MODE ITEMS TARGET
+    mode=$1
+    "$skynote" "$mode" <"$work/$mode.in" >"$work/$mode.out" 2>/dev/null
+    for r in $(seq "$rounds"); do round "$r"; done >"$work/rounds"
+    local tool_ms floor_ms ratio awk_ms='-' speedup='-'
+    tool_ms=$(cut -d' ' -f1 "$work/rounds" | median)
+    floor_ms=$(cut -d' ' -f2 "$work/rounds" | median)
+    ratio=$(cut -d' ' -f3 "$work/rounds" | median)
+    if [ -f "bench/mode_$mode.awk" ]; then
+        awk_ms=$(for _ in 1 2 3; do us awk_job; done | median)
+        speedup=$(awk -v a="$awk_ms" -v t="$tool_ms" 'BEGIN { printf "%.1f", a / t }')
+        awk_ms=$(awk -v a="$awk_ms" 'BEGIN { printf "%.0f", a / 1e3 }')
+    fi
+    awk -v m="$mode" -v n="$2" -v i="$(stat -L -c %s "$work/$mode.in")" -v o="$(stat -c %s "$work/$mode.out")" \
+        -v t="$tool_ms" -v f="$floor_ms" -v r="$ratio" -v g="$3" -v k="$(peak_mib "$mode" "$work/$mode.in")" \
+        -v a="$awk_ms" -v x="$speedup" 'BEGIN {
+        printf "%-5s %9d %7.1f %7.1f %8.1f %8.1f %6.2f %6.1f %8s %8s %7s\n",
+            m, n, i / 1e6, o / 1e6, t / 1e3, f / 1e3, r, g, k, a, x }'
+}
+row d 2000000 1.3
+row m 2000000 1.3
+row l 500000 2.0
+row L 500000 2.0
 # A single 100 MB token: only its memory is of interest.
-token_row() {
-    awk -v k="$(peak_kib "$1" "$2")" -v t="$(tool_ms "$1" "$2")" \
-        'BEGIN { printf "%-6s %10d %12s %9s %10.1f %10s %6s %9.2f\n", "token", 1, "-", "-", t / 1e3, "-", "-", k / 1024 }'
-}
-
-printf '%-6s %10s %12s %9s %10s %10s %6s %9s\n' mode items items/s out-MB/s tool-ms floor-ms ratio peak-MiB
-row() { # LABEL MODE INPUT ITEMS
-    local label=$1 mode=$2 input=$3 items=$4
-    [ "$label" = token ] && { token_row "$mode" "$input"; return; }
-    "$skynote" "$mode" <"$input" >"$work/out" 2>/dev/null
-    local bytes=$(stat -c %s "$work/out")
-    local tool=$(tool_ms "$mode" "$input") floor=$(floor_ms "$work/out")
-    local kib=$(peak_kib "$mode" "$input")
-    awk -v l="$label" -v n="$items" -v b="$bytes" -v t="$tool" -v f="$floor" -v k="$kib" 'BEGIN {
-        printf "%-6s %10d %12.0f %9.1f %10.1f %10.1f %6.2f %9.2f\n",
-            l, n, n / (t / 1e6), b / 1e6 / (t / 1e6), t / 1e3, f / 1e3, t / f, k / 1024 }'
-}
-row d d "$work/d.in" 2000000
-row m m "$work/m.in" 2000000
-row l l "$work/l.in" 500000
-row L L "$work/L.in" 500000
-row token d "$work/token.in" 1
+printf '%-5s %9d %7.1f %7s %8s %8s %6s %6s %8s %8s %7s\n' token 1 100.0 - - - - - \
+    "$(peak_mib d "$work/token.in")" - -

@@ -2,6 +2,7 @@
 // observing setup; every other line is one observation, written as a
 // spreadsheet row (l) or as an entry of a raw object list for the index (L).
 #include "skynote.h"
+#include "scan.h"
 #include "textstream.h"
 
 #include <cstring>
@@ -10,22 +11,51 @@
 
 namespace {
 
+// Fields of up to FIELD_COPY - 1 bytes are copied as FIELD_COPY bytes: one
+// fixed-size move instead of a call, and the output keeps slack for the
+// rest.  Every field lies where reading that far is safe: in the input
+// buffer with its padding, in a code table, in a value of ListState (whose
+// room is larger and zero-filled), or here.
+constexpr size_t FIELD_COPY = 16;
+const char NO_TEXT[FIELD_COPY] = {};
+const Word EMPTY = {NO_TEXT, 0};
+
 struct CodeRow {
     char input;
-    Word output;
+    const char* output;
 };
+
+// Every one-byte word maps to a padded text: a code's output, or the word
+// itself, so that no branch decides which.
+struct CodeTable {
+    char text[256][FIELD_COPY];
+    size_t len[256];
+};
+
+template <size_t N> constexpr CodeTable make_code_table(const CodeRow (&rows)[N])
+{
+    CodeTable table{};
+    for (int byte = 0; byte < 256; ++byte) {
+        table.text[byte][0] = static_cast<char>(byte);
+        table.len[byte] = 1;
+    }
+    for (const CodeRow& row : rows) {
+        unsigned char input = static_cast<unsigned char>(row.input);
+        size_t len = 0;
+        for (; row.output[len] != '\0'; ++len)
+            table.text[input][len] = row.output[len];
+        table.len[input] = len;
+    }
+    return table;
+}
 
 // Every input word is a single lower-case letter.
-const CodeRow TYPE_CODES[] = {
-    {'d', {"DN", 2}}, {'g', {"Gb", 2}}, {'p', {"PN", 2}},
-    {'b', {"Nb", 2}}, {'o', {"OC", 2}}, {'x', {"Gx", 2}},
+constexpr CodeRow TYPE_CODES[] = {
+    {'d', "DN"}, {'g', "Gb"}, {'p', "PN"}, {'b', "Nb"}, {'o', "OC"}, {'x', "Gx"},
 };
-
-const CodeRow CATALOGUE_CODES[] = {
-    {'m', {"M", 1}},
-    {'n', {"NGC", 3}},
-    {'i', {"IC", 2}},
-};
+constexpr CodeRow CATALOGUE_CODES[] = {{'m', "M"}, {'n', "NGC"}, {'i', "IC"}};
+constexpr CodeTable TYPE_TABLE = make_code_table(TYPE_CODES);
+constexpr CodeTable CATALOGUE_TABLE = make_code_table(CATALOGUE_CODES);
 
 // The values a percent line sets; they hold until the next one.  All start
 // empty, so the first percent line that names a book always writes it.
@@ -36,6 +66,9 @@ struct ListState {
     Text durchm;
     Text fst;
     bool setup_quoted; // Inst, Durchm or fst holds a double quote
+    // The row's fixed parts between Typ and Vergr, and Vergr and Sb.
+    Text middle; // ;Inst;Durchm;ZQ;
+    Text fst_field; // ;fst;
 };
 
 // Observation fields, in the order of the words of a normal line.
@@ -43,16 +76,12 @@ enum NormalWord { TYP, KAT, NR, VERGR, SB, BEM, FILTER };
 // Setup fields, in the order of the words of a percent line.
 enum PercentWord { MARKER, BUCH, SEITE, INST, DURCHM, FST };
 
-void map_code(Word* word, const CodeRow* rows, size_t count)
+void map_code(Word* word, const CodeTable& table)
 {
     if (word->len != 1)
         return;
-    for (size_t i = 0; i < count; ++i) {
-        if (word->data[0] == rows[i].input) {
-            *word = rows[i].output;
-            return;
-        }
-    }
+    unsigned char byte = static_cast<unsigned char>(word->data[0]);
+    *word = {table.text[byte], table.len[byte]};
 }
 
 Word text_word(const Text& text)
@@ -92,7 +121,7 @@ void split_words(Word line, Word* words)
         if (2 * word < count)
             words[word] = {line.data + edges[2 * word], edges[2 * word + 1] - edges[2 * word]};
         else
-            words[word] = {"", 0};
+            words[word] = EMPTY;
     }
 }
 
@@ -100,6 +129,21 @@ void report_line(const char* what, Word line)
 {
     const Word pieces[] = {{what, std::strlen(what)}, line, {"\n", 1}};
     err_write(pieces, std::size(pieces));
+}
+
+// Keeps FIELD_COPY zero bytes of room after the joined pieces.
+void text_join(Text* text, const Word* pieces, size_t count)
+{
+    size_t len = 0;
+    for (size_t i = 0; i < count; ++i)
+        len += pieces[i].len;
+    text_reserve(text, len + FIELD_COPY);
+    text->len = 0;
+    for (size_t i = 0; i < count; ++i) {
+        std::memcpy(text->data + text->len, pieces[i].data, pieces[i].len);
+        text->len += pieces[i].len;
+    }
+    std::memset(text->data + len, 0, FIELD_COPY);
 }
 
 void keep_if_given(Text* value, Word word)
@@ -120,6 +164,11 @@ void read_percent_line(char mode, Word line, const Word* words, ListState* state
     keep_if_given(&state->fst, words[FST]);
     state->setup_quoted = has_quote(text_word(state->inst)) || has_quote(text_word(state->durchm)) ||
                           has_quote(text_word(state->fst));
+    const Word middle[] = {{";", 1}, text_word(state->inst), {";", 1}, text_word(state->durchm),
+                           {";ZQ;", 4}};
+    text_join(&state->middle, middle, std::size(middle));
+    const Word fst_field[] = {{";", 1}, text_word(state->fst), {";", 1}};
+    text_join(&state->fst_field, fst_field, std::size(fst_field));
     if (mode != MODE_INDEX_EXPORT)
         return;
     if (!same_book) {
@@ -156,6 +205,43 @@ void write_field(Word field)
     out_bytes("\"", 1);
 }
 
+char* put_field(char* to, Word field)
+{
+    std::memcpy(to, field.data, FIELD_COPY);
+    return to + field.len;
+}
+
+// The common row: no field of FIELD_COPY bytes or more, and a middle of at
+// most twice that; false, with nothing written, for any other.
+bool write_short_row(const Word* words, const ListState& state)
+{
+    size_t lens = words[KAT].len | words[NR].len | words[TYP].len | words[VERGR].len |
+                  words[SB].len | words[BEM].len | words[FILTER].len | state.fst_field.len;
+    if (lens >= FIELD_COPY || state.middle.len > 2 * FIELD_COPY)
+        return false;
+    size_t total = words[KAT].len + words[NR].len + words[TYP].len + words[VERGR].len +
+                   words[SB].len + words[BEM].len + words[FILTER].len + state.middle.len +
+                   state.fst_field.len + 5;
+    char* to = out_claim(total); // with OUT_SLACK for the last copy
+    to = put_field(to, words[KAT]);
+    *to++ = ';';
+    to = put_field(to, words[NR]);
+    *to++ = ';';
+    *to++ = ';';
+    to = put_field(to, words[TYP]);
+    std::memcpy(to, state.middle.data, 2 * FIELD_COPY);
+    to += state.middle.len;
+    to = put_field(to, words[VERGR]);
+    to = put_field(to, text_word(state.fst_field));
+    to = put_field(to, words[SB]);
+    *to++ = ';';
+    to = put_field(to, words[BEM]);
+    *to++ = ';';
+    put_field(to, words[FILTER]);
+    out_line_end();
+    return true;
+}
+
 void write_row(Word line, const Word* words, const ListState& state)
 {
     const Word fields[] = {
@@ -165,6 +251,8 @@ void write_row(Word line, const Word* words, const ListState& state)
     };
     // Rows without a double quote, nearly all of them, go out in one piece.
     if (!state.setup_quoted && !has_quote(line)) {
+        if (write_short_row(words, state))
+            return;
         out_joined(fields, std::size(fields), ';');
     } else {
         for (size_t i = 0; i < std::size(fields); ++i) {
@@ -182,7 +270,7 @@ void read_normal_line(char mode, Word line, Word* words, const ListState& state)
         report_line("fehlerhafte Normalzeile: ", line);
     // A percent sign where the remark belongs lets a filter stand without one.
     if (words[BEM].len > 0 && words[BEM].data[0] == '%')
-        words[BEM] = {"", 0};
+        words[BEM] = EMPTY;
     map_type_code(&words[TYP]);
     map_catalogue_code(&words[KAT]);
     if (mode == MODE_LIST_EXPORT) {
@@ -190,35 +278,65 @@ void read_normal_line(char mode, Word line, Word* words, const ListState& state)
         return;
     }
     // The ~ turns back into a blank when mode d reads the entry.
+    if ((words[KAT].len | words[NR].len) < FIELD_COPY) {
+        char* to = put_field(out_claim(words[KAT].len + words[NR].len + 2), words[KAT]);
+        *to++ = '~';
+        to = put_field(to, words[NR]);
+        *to = ' ';
+        return;
+    }
     out_word(words[KAT]);
     out_bytes("~", 1);
     out_word(words[NR]);
     out_bytes(" ", 1);
 }
 
+// The next line and its words: a short line through one window of the
+// scanning module, when its line feed is in the buffer; any other the long
+// way.  False at the end of input.
+bool read_list_line(Word* line, Word* words)
+{
+    size_t len = scan::split_short_line(input.next, words);
+    if (len < scan::SHORT_LINE && input.next + len < input.end) {
+        *line = {reinterpret_cast<const char*>(input.next), len};
+        input.next += len + 1;
+        return true;
+    }
+    if (!in_read_line(line))
+        return false;
+    split_words(*line, words);
+    return true;
+}
+
 } // namespace
 
 void map_type_code(Word* word)
 {
-    map_code(word, TYPE_CODES, std::size(TYPE_CODES));
+    map_code(word, TYPE_TABLE);
 }
 
 void map_catalogue_code(Word* word)
 {
-    map_code(word, CATALOGUE_CODES, std::size(CATALOGUE_CODES));
+    map_code(word, CATALOGUE_TABLE);
 }
 
 void convert_deep_sky_list(char mode)
 {
     static ListState state;
     Word line;
-    for (Text* value : {&state.book, &state.page, &state.inst, &state.durchm, &state.fst}) {
+    for (Text* value : {&state.book, &state.page, &state.inst, &state.durchm, &state.fst,
+                        &state.middle, &state.fst_field}) {
         text_reserve(value, 256); // never a null pointer, even while empty
         value->len = 0;
     }
+    const Word middle[] = {{";;;ZQ;", 6}};
+    text_join(&state.middle, middle, 1);
+    const Word fst_field[] = {{";;", 2}};
+    text_join(&state.fst_field, fst_field, 1);
+    state.setup_quoted = false;
+    static_assert(scan::LINE_WORDS == LIST_WORDS, "both ways give the same words");
     Word words[LIST_WORDS];
-    while (in_read_line(&line)) {
-        split_words(line, words);
+    while (read_list_line(&line, words)) {
         if (words[0].len == 0)
             continue;
         if (words[MARKER].len == 1 && words[MARKER].data[0] == '%')

@@ -1,9 +1,11 @@
 // Raw object lists (modes m and d): every word that is not a book or page
 // marker becomes one 42-column object line with the current book and page.
 #include "skynote.h"
+#include "scan.h"
 #include "textstream.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 
 namespace {
@@ -11,9 +13,70 @@ namespace {
 constexpr char BOOK_MARKER = '%';
 constexpr char PAGE_MARKER = '#';
 
-bool is_digit(char c)
+constexpr bool is_digit(char c)
 {
     return c >= '0' && c <= '9';
+}
+
+// A shorthand rule of mode d: the prefix written first, how many leading
+// bytes of the token it replaces, and the field that the rest is
+// right-aligned in (it ends before field_end, never overwrites the prefix,
+// and the whole is padded with blanks to width).
+struct Expansion {
+    uint64_t prefix; // its bytes, first in the lowest byte
+    size_t prefix_len;
+    size_t skip;
+    size_t field_end;
+    size_t width;
+};
+
+// The rules in the order they are tried.  Only the second byte decides
+// whether a letter abbreviates: m3a still means Messier 3a.
+constexpr Expansion choose_expansion(char first, bool digit_test)
+{
+    if (digit_test && first == 'm')
+        return {'M', 1, 1, 4, 5};
+    if (digit_test && first == 'b') // then copied like a plain word
+        return {'B', 1, 1, 0, 0};
+    if (digit_test && first == '"') // keeps the name literal
+        return {0, 0, 1, 0, 0};
+    if (digit_test && first == 'p')
+        return {'P' | 'G' << 8 | 'C' << 16, 3, 1, 0, 0};
+    if (digit_test && first == 'i')
+        return {'I' | 'C' << 8, 2, 1, 6, 6};
+    if (digit_test && first == 'u')
+        return {'U' | 'G' << 8 | 'C' << 16, 3, 1, 0, 0};
+    if (is_digit(first))
+        return {'N' | 'G' << 8 | 'C' << 16, 3, 0, 7, 7};
+    return {0, 0, 0, 0, 0};
+}
+
+// The rule for every first byte and digit test, looked up instead of
+// decided: the token kinds of a list come in no order a branch could learn.
+struct ExpansionTable {
+    Expansion rules[256][2];
+};
+constexpr ExpansionTable make_expansions()
+{
+    ExpansionTable table{};
+    for (int byte = 0; byte < 256; ++byte) {
+        for (int digit_test = 0; digit_test < 2; ++digit_test)
+            table.rules[byte][digit_test] = choose_expansion(static_cast<char>(byte), digit_test);
+    }
+    return table;
+}
+constexpr ExpansionTable EXPANSIONS = make_expansions();
+
+const Expansion& expansion_of(const char* token, size_t len)
+{
+    bool digit_test = len >= 2 && is_digit(token[1]);
+    return EXPANSIONS.rules[static_cast<unsigned char>(token[0])][digit_test];
+}
+
+// Where the rest of a token starts after the prefix of rule e.
+size_t field_start(const Expansion& e, size_t rest_len)
+{
+    return e.field_end > e.prefix_len + rest_len ? e.field_end - rest_len : e.prefix_len;
 }
 
 // Only a to z change: names may hold ISO 8859-1 letters, which stay as typed.
@@ -71,24 +134,58 @@ bool read_token(char* token, size_t* len)
     return true;
 }
 
-// Rewrites token[from..n) as prefix, blanks and those bytes, the bytes
-// right-aligned to end before column field_end but never overwriting the
-// prefix, and the whole padded with blanks to width.  Returns the new length.
-size_t put_in_field(char* token, size_t n, const char* prefix, size_t from, size_t field_end,
-                    size_t width)
+// Names of up to 16 bytes, laid over the line without a name at once: the
+// bytes after the name are blanks.
+struct ShortName {
+    uint64_t low;  // bytes 0 to 7
+    uint64_t high; // bytes 8 to 15
+    size_t len;
+};
+constexpr size_t SHORT_NAME = 16;
+
+// The bytes of x moved up by `by` bytes (at most 7) across the two words.
+void shift_into(uint64_t x, size_t by, uint64_t* low, uint64_t* high)
 {
-    size_t prefix_len = std::strlen(prefix);
-    size_t len = n - from;
-    size_t start = field_end > prefix_len + len ? field_end - len : prefix_len;
-    std::memmove(token + start, token + from, len);
-    std::memset(token + prefix_len, ' ', start - prefix_len);
-    std::memcpy(token, prefix, prefix_len);
-    size_t end = start + len;
-    if (end < width) {
-        std::memset(token + end, ' ', width - end);
-        end = width;
-    }
-    return end;
+    *low = x << (8 * by);
+    *high = (x >> 1) >> (63 - 8 * by); // x >> (64 - 8 * by), also for by = 0
+}
+
+// The shorthand of mode d for a token of 1 to 8 bytes, without a branch
+// on its kind: the same rule table as the long way below.
+ShortName short_deep_sky_name(const unsigned char* at, size_t n)
+{
+    uint64_t token = scan::load8(at) & scan::bytes_before(n);
+    token ^= (scan::bytes_equal(token, '~') >> 7) * ('~' ^ ' ');
+    const Expansion& e = expansion_of(reinterpret_cast<const char*>(at), n);
+    size_t rest_len = n - e.skip;
+    size_t start = field_start(e, rest_len);
+    uint64_t low, high, rest_low, rest_high;
+    shift_into(token >> (8 * e.skip), start, &low, &high);
+    shift_into(scan::bytes_before(rest_len), start, &rest_low, &rest_high);
+    uint64_t prefix_bytes = scan::bytes_before(e.prefix_len);
+    low |= e.prefix | (scan::BLANKS & ~(rest_low | prefix_bytes));
+    high |= scan::BLANKS & ~rest_high;
+    return {low, high, std::max(start + rest_len, e.width)};
+}
+
+// A Moon name of 1 to 15 bytes: every _ becomes a blank, and the first
+// letter and each letter after a _ are upper-cased (flipping bit 0x20).
+ShortName short_moon_name(const unsigned char* at, size_t n)
+{
+    uint64_t low = scan::load8(at) & scan::bytes_before(std::min<size_t>(n, 8));
+    uint64_t high = n > 8 ? scan::load8(at + 8) & scan::bytes_before(n - 8) : 0;
+    uint64_t low_underscores = scan::bytes_equal(low, '_');
+    uint64_t high_underscores = scan::bytes_equal(high, '_');
+    // Highs of the bytes after a _ (the one after byte 7 is byte 8), and of byte 0.
+    uint64_t low_capitals = low_underscores << 8 | 0x80;
+    uint64_t high_capitals = high_underscores << 8 | low_underscores >> 56;
+    low_capitals &= scan::bytes_between(low, 'a', 'z');
+    high_capitals &= scan::bytes_between(high, 'a', 'z');
+    low ^= (low_underscores >> 7) * ('_' ^ ' ') ^ (low_capitals >> 7) * ('a' ^ 'A');
+    high ^= (high_underscores >> 7) * ('_' ^ ' ') ^ (high_capitals >> 7) * ('a' ^ 'A');
+    low |= scan::BLANKS & ~scan::bytes_before(std::min<size_t>(n, 8));
+    high |= scan::BLANKS & ~scan::bytes_before(n > 8 ? n - 8 : 0);
+    return {low, high, n};
 }
 
 void copy_column(char* line, size_t column, const char* text, size_t len)
@@ -121,30 +218,27 @@ void normalize_moon_name(char* name, size_t len)
     }
 }
 
-// The token needs room for EXPANSION_ROOM bytes beyond its length.
+// The token needs room for EXPANSION_ROOM bytes beyond its length.  The
+// rest of the token moves behind the prefix, right-aligned in its field.
 void expand_deep_sky_name(char* token, size_t* len)
 {
     size_t n = *len;
     std::replace(token, token + n, '~', ' ');
     if (n == 0)
         return;
-    // Only the second character decides: m3a still means Messier 3a.
-    bool digit_test = n >= 2 && is_digit(token[1]);
-    char first = token[0];
-    if (first == 'm' && digit_test)
-        *len = put_in_field(token, n, "M", 1, 4, 5);
-    else if (first == 'b' && digit_test)
-        token[0] = 'B';
-    else if (first == '"' && digit_test)
-        *len = put_in_field(token, n, "", 1, 0, 0);
-    else if (first == 'p' && digit_test)
-        *len = put_in_field(token, n, "PGC", 1, 0, 0);
-    else if (first == 'i' && digit_test)
-        *len = put_in_field(token, n, "IC", 1, 6, 6);
-    else if (first == 'u' && digit_test)
-        *len = put_in_field(token, n, "UGC", 1, 0, 0);
-    else if (is_digit(first))
-        *len = put_in_field(token, n, "NGC", 0, 7, 7);
+    const Expansion& e = expansion_of(token, n);
+    size_t rest_len = n - e.skip;
+    size_t start = field_start(e, rest_len);
+    std::memmove(token + start, token + e.skip, rest_len);
+    std::memset(token + e.prefix_len, ' ', start - e.prefix_len);
+    for (size_t i = 0; i < e.prefix_len; ++i)
+        token[i] = static_cast<char>(e.prefix >> (8 * i));
+    size_t end = start + rest_len;
+    if (end < e.width) {
+        std::memset(token + end, ' ', e.width - end);
+        end = e.width;
+    }
+    *len = end;
 }
 
 // line must hold OBJECT_LINE_WIDTH bytes.  Later fields overwrite earlier
@@ -174,7 +268,34 @@ void convert_raw_list(char mode)
     size_t page_len = 0;
     size_t len = 0;
     size_t name_room = lay_out_without_name(blank_name_line, {book, book_len}, {page, page_len});
-    while (read_token(token, &len)) {
+    // Moon names keep their length; a deep-sky token of 8 bytes may grow to 11.
+    const size_t short_limit = mode == MODE_MOON ? scan::SHORT_TOKEN - 1 : 8;
+    for (;;) {
+        input.next = scan::skip_white(input.next, input.end);
+        if (input.next >= input.end) {
+            input.next = input.end;
+            if (!in_more())
+                return;
+            continue;
+        }
+        // Short object tokens that end inside the buffer, laid over a line
+        // whose first 16 columns are blank, take the short way.
+        const unsigned char* at = input.next;
+        size_t n = scan::short_token_length(at);
+        if (n > 0 && n <= short_limit && at + n < input.end && *at != BOOK_MARKER &&
+            *at != PAGE_MARKER && name_room >= SHORT_NAME) {
+            ShortName name = mode == MODE_MOON ? short_moon_name(at, n) : short_deep_sky_name(at, n);
+            if (name.len <= name_room) {
+                char* line = out_claim(OBJECT_LINE_WIDTH);
+                std::memcpy(line, blank_name_line, OBJECT_LINE_WIDTH);
+                scan::store8(line, name.low);
+                scan::store8(line + 8, name.high);
+                out_line_end();
+                input.next = at + n;
+                continue;
+            }
+        }
+        read_token(token, &len);
         if (token[0] == BOOK_MARKER || token[0] == PAGE_MARKER) {
             char* value = token[0] == BOOK_MARKER ? book : page;
             size_t* value_len = token[0] == BOOK_MARKER ? &book_len : &page_len;

@@ -18,8 +18,9 @@ constexpr size_t EXPANSION_ROOM = 8;
 constexpr size_t OBJECT_LINE_WIDTH = 42;
 constexpr size_t BOOK_COLUMN = 30;
 
-// Deep-sky lists: words taken from one line; later words are never looked at.
-constexpr size_t LIST_WORDS = 10;
+// Deep-sky lists: words taken from one line, the seven of a normal line;
+// later words are never looked at.
+constexpr size_t LIST_WORDS = 7;
 
 // A growable byte string for values of unbounded length.  NUL is an ordinary
 // byte, so the length always travels with the data.

@@ -23,6 +23,11 @@ bool out_finish();
 // True when the error stream could not take a message.
 bool err_lost();
 
+// Word-wide loads may read this many bytes past input.end, and writes this
+// many past the room that out_claim hands out (later output covers them).
+constexpr size_t IN_PADDING = 128;
+constexpr size_t OUT_SLACK = 64;
+
 // The buffers are visible here only so that the hot paths inline.
 struct InputBuffer {
     const unsigned char* next;

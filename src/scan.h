@@ -1,0 +1,185 @@
+// Bit-parallel scanning: tests eight input bytes at once in a 64-bit word
+// instead of one byte at a time, so that finding where a word or a line
+// ends costs no branch per byte.  The drivers use skip_white,
+// short_token_length and split_short_line; the rest is the arithmetic behind
+// them, tested against a plain byte loop.
+//
+// The byte masks below ("highs") carry one flag per byte in that byte's
+// high bit (0x80), byte 0 of the input in the lowest byte of the word.
+#pragma once
+
+#include "skynote.h"
+
+#include <cstdint>
+#include <cstring>
+
+namespace scan {
+
+// Loads and stores go through memcpy, which compiles to one move; the
+// masks count byte 0 as the lowest byte, so a big-endian machine swaps.
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
+constexpr bool BIG_ENDIAN_BYTES = true;
+#else
+constexpr bool BIG_ENDIAN_BYTES = false; // x86, ARM little-endian, Windows
+#endif
+
+inline uint64_t byte_swap(uint64_t x)
+{
+    uint64_t swapped = 0;
+    for (int i = 0; i < 8; ++i)
+        swapped = swapped << 8 | ((x >> (8 * i)) & 0xFF);
+    return swapped;
+}
+
+inline uint64_t load8(const void* at)
+{
+    uint64_t x;
+    std::memcpy(&x, at, 8);
+    return BIG_ENDIAN_BYTES ? byte_swap(x) : x;
+}
+
+inline void store8(void* at, uint64_t x)
+{
+    if (BIG_ENDIAN_BYTES)
+        x = byte_swap(x);
+    std::memcpy(at, &x, 8);
+}
+
+constexpr uint64_t ONES = 0x0101010101010101u;  // 0x01 in every byte
+constexpr uint64_t HIGHS = 0x8080808080808080u; // 0x80 in every byte
+constexpr uint64_t BLANKS = 0x2020202020202020u;
+
+// Highs of the bytes below n (n at most 0x80).  (x | 0x80) - n never
+// borrows from the next byte, and its high bit stays set exactly when the
+// low seven bits are n or more; bytes of 0x80 and above are never below.
+inline uint64_t bytes_below(uint64_t x, unsigned n)
+{
+    return ~((x | HIGHS) - n * ONES) & ~x & HIGHS;
+}
+
+// Highs of the bytes equal to c: those that c turns into zero.
+inline uint64_t bytes_equal(uint64_t x, unsigned char c)
+{
+    return bytes_below(x ^ (c * ONES), 1);
+}
+
+// Highs of the bytes from lo to hi (hi below 0x80).
+inline uint64_t bytes_between(uint64_t x, unsigned lo, unsigned hi)
+{
+    return bytes_below(x, hi + 1) & ~bytes_below(x, lo);
+}
+
+// Highs of the white-space bytes: tab to CR (0x09 to 0x0D) and blank.
+inline uint64_t white_bytes(uint64_t x)
+{
+    return bytes_between(x, 0x09, 0x0D) | bytes_equal(x, ' ');
+}
+
+// The number of zero bits below the lowest set one; x must not be 0.
+inline unsigned lowest_bit(uint64_t x)
+{
+#if defined(__GNUC__)
+    return static_cast<unsigned>(__builtin_ctzll(x));
+#else
+    unsigned n = 0;
+    for (; (x & 0xFF) == 0; x >>= 8)
+        n += 8;
+    for (; (x & 1) == 0; x >>= 1)
+        ++n;
+    return n;
+#endif
+}
+
+// The index of the lowest flagged byte; highs must not be 0.
+inline unsigned first_byte(uint64_t highs)
+{
+    return lowest_bit(highs) / 8;
+}
+
+// All bits of the bytes before byte n (n from 0 to 8).
+inline uint64_t bytes_before(unsigned n)
+{
+    return n >= 8 ? ~uint64_t{0} : (uint64_t{1} << (8 * n)) - 1;
+}
+
+// Moves the high bit of byte i to bit i: the eight flags of a word as one
+// byte.  Each flag, shifted down to bit 8i, is multiplied by a constant
+// that has one bit at 7j + 7 for each byte j; the product carries flag i
+// to bit 56 + i from j = 7 - i, and no two products meet in the top byte.
+inline unsigned gather(uint64_t highs)
+{
+    return static_cast<unsigned>(((highs >> 7) * 0x0102040810204080u) >> 56);
+}
+
+// Tokens shorter than this are handled through two words.
+constexpr size_t SHORT_TOKEN = 16;
+
+// The length of the token that starts at `at` (a byte that is not white
+// space), when it is shorter than SHORT_TOKEN bytes; 0 for a longer one.
+// Reads 16 bytes, so `at` needs 16 readable bytes.
+inline size_t short_token_length(const unsigned char* at)
+{
+    uint64_t white = white_bytes(load8(at));
+    if (white)
+        return first_byte(white);
+    white = white_bytes(load8(at + 8));
+    return white ? 8 + first_byte(white) : 0;
+}
+
+// The first byte at or after `at` that is not white space, or a byte at or
+// after `end` when there is none before it.  Reads up to 8 bytes past `end`.
+inline const unsigned char* skip_white(const unsigned char* at, const unsigned char* end)
+{
+    for (; at < end; at += 8) {
+        uint64_t word_bytes = ~white_bytes(load8(at)) & HIGHS;
+        if (word_bytes)
+            return at + first_byte(word_bytes);
+    }
+    return at;
+}
+
+// Lines shorter than this are split through one 64-bit window.
+constexpr size_t SHORT_LINE = 63;
+// Words of a line that the deep-sky list drivers look at.
+constexpr size_t LINE_WORDS = 7;
+
+// Splits the line that starts at `at` into its first LINE_WORDS words, when
+// the line is shorter than SHORT_LINE bytes; returns its length, or
+// SHORT_LINE when it is longer (and then nothing is split).  Reads 64
+// bytes, so `at` needs 64 readable bytes; a line feed ends the line.
+//
+// One window holds a flag for each of the 64 bytes: white (every white
+// byte, line feeds included) and feeds.  Word starts are the non-white
+// bytes after a white one, word ends the white bytes after a non-white
+// one.  A stop bit at 63 gives missing words an empty start and end.
+inline size_t split_short_line(const unsigned char* at, Word* words)
+{
+    uint64_t white = 0;
+    uint64_t feeds = 0;
+    for (unsigned k = 0; k < 8; ++k) {
+        uint64_t x = load8(at + 8 * k);
+        white |= uint64_t{gather(white_bytes(x))} << (8 * k);
+        feeds |= uint64_t{gather(bytes_equal(x, '\n'))} << (8 * k);
+        if (feeds)
+            break;
+    }
+    if (feeds == 0 || lowest_bit(feeds) >= SHORT_LINE)
+        return SHORT_LINE;
+    size_t length = lowest_bit(feeds);
+    uint64_t in_line = (uint64_t{1} << length) - 1;
+    uint64_t word = ~white & in_line;
+    const uint64_t STOP = uint64_t{1} << 63;
+    uint64_t starts = (word & ~(word << 1)) | STOP;
+    uint64_t ends = (~word & (word << 1)) | STOP;
+    const char* line = reinterpret_cast<const char*>(at);
+    for (size_t i = 0; i < LINE_WORDS; ++i) {
+        unsigned start = lowest_bit(starts);
+        unsigned end = lowest_bit(ends);
+        words[i] = {line + start, end - start};
+        starts &= (starts - 1) | STOP;
+        ends &= (ends - 1) | STOP;
+    }
+    return length;
+}
+
+} // namespace scan
