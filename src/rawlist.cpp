@@ -134,58 +134,21 @@ bool read_token(char* token, size_t* len)
     return true;
 }
 
-// Names of up to 16 bytes, laid over the line without a name at once: the
-// bytes after the name are blanks.
-struct ShortName {
-    uint64_t low;  // bytes 0 to 7
-    uint64_t high; // bytes 8 to 15
-    size_t len;
-};
+// Names shorter than 16 bytes are laid over the line without a name at
+// once, as 16 bytes whose rest are blanks.
 constexpr size_t SHORT_NAME = 16;
 
-// The bytes of x moved up by `by` bytes (at most 7) across the two words.
-void shift_into(uint64_t x, size_t by, uint64_t* low, uint64_t* high)
+// Lays the shorthand of mode d for a token of 1 to 8 bytes over the first
+// 16 columns; returns the name's length.  The same rule table as the long
+// way below, and no branch on the token's kind.
+size_t put_short_deep_sky_name(char* line, const unsigned char* at, size_t n)
 {
-    *low = x << (8 * by);
-    *high = (x >> 1) >> (63 - 8 * by); // x >> (64 - 8 * by), also for by = 0
-}
-
-// The shorthand of mode d for a token of 1 to 8 bytes, without a branch
-// on its kind: the same rule table as the long way below.
-ShortName short_deep_sky_name(const unsigned char* at, size_t n)
-{
-    uint64_t token = scan::load8(at) & scan::bytes_before(n);
-    token ^= (scan::bytes_equal(token, '~') >> 7) * ('~' ^ ' ');
+    uint64_t token = scan::replace_bytes(scan::load8(at) & scan::bytes_before(n), '~', ' ');
     const Expansion& e = expansion_of(reinterpret_cast<const char*>(at), n);
     size_t rest_len = n - e.skip;
     size_t start = field_start(e, rest_len);
-    uint64_t low, high, rest_low, rest_high;
-    shift_into(token >> (8 * e.skip), start, &low, &high);
-    shift_into(scan::bytes_before(rest_len), start, &rest_low, &rest_high);
-    uint64_t prefix_bytes = scan::bytes_before(e.prefix_len);
-    low |= e.prefix | (scan::BLANKS & ~(rest_low | prefix_bytes));
-    high |= scan::BLANKS & ~rest_high;
-    return {low, high, std::max(start + rest_len, e.width)};
-}
-
-// A Moon name of 1 to 15 bytes: every _ becomes a blank, and the first
-// letter and each letter after a _ are upper-cased (flipping bit 0x20).
-ShortName short_moon_name(const unsigned char* at, size_t n)
-{
-    uint64_t low = scan::load8(at) & scan::bytes_before(std::min<size_t>(n, 8));
-    uint64_t high = n > 8 ? scan::load8(at + 8) & scan::bytes_before(n - 8) : 0;
-    uint64_t low_underscores = scan::bytes_equal(low, '_');
-    uint64_t high_underscores = scan::bytes_equal(high, '_');
-    // Highs of the bytes after a _ (the one after byte 7 is byte 8), and of byte 0.
-    uint64_t low_capitals = low_underscores << 8 | 0x80;
-    uint64_t high_capitals = high_underscores << 8 | low_underscores >> 56;
-    low_capitals &= scan::bytes_between(low, 'a', 'z');
-    high_capitals &= scan::bytes_between(high, 'a', 'z');
-    low ^= (low_underscores >> 7) * ('_' ^ ' ') ^ (low_capitals >> 7) * ('a' ^ 'A');
-    high ^= (high_underscores >> 7) * ('_' ^ ' ') ^ (high_capitals >> 7) * ('a' ^ 'A');
-    low |= scan::BLANKS & ~scan::bytes_before(std::min<size_t>(n, 8));
-    high |= scan::BLANKS & ~scan::bytes_before(n > 8 ? n - 8 : 0);
-    return {low, high, n};
+    scan::put_field16(line, e.prefix, e.prefix_len, token >> (8 * e.skip), rest_len, start);
+    return std::max(start + rest_len, e.width);
 }
 
 void copy_column(char* line, size_t column, const char* text, size_t len)
@@ -284,16 +247,21 @@ void convert_raw_list(char mode)
         size_t n = scan::short_token_length(at);
         if (n > 0 && n <= short_limit && at + n < input.end && *at != BOOK_MARKER &&
             *at != PAGE_MARKER && name_room >= SHORT_NAME) {
-            ShortName name = mode == MODE_MOON ? short_moon_name(at, n) : short_deep_sky_name(at, n);
-            if (name.len <= name_room) {
-                char* line = out_claim(OBJECT_LINE_WIDTH);
-                std::memcpy(line, blank_name_line, OBJECT_LINE_WIDTH);
-                scan::store8(line, name.low);
-                scan::store8(line + 8, name.high);
-                out_line_end();
-                input.next = at + n;
-                continue;
+            // A name too long for its room is laid out again the long way.
+            char* line = out_claim(OBJECT_LINE_WIDTH);
+            std::memcpy(line, blank_name_line, OBJECT_LINE_WIDTH);
+            size_t name_len = n;
+            if (mode == MODE_MOON)
+                scan::put_moon_name16(line, at, n);
+            else
+                name_len = put_short_deep_sky_name(line, at, n);
+            if (name_len > name_room) {
+                std::memcpy(token, line, name_len);
+                layout_object_line(line, {token, name_len}, {book, book_len}, {page, page_len});
             }
+            out_line_end();
+            input.next = at + n;
+            continue;
         }
         read_token(token, &len);
         if (token[0] == BOOK_MARKER || token[0] == PAGE_MARKER) {

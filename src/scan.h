@@ -185,6 +185,82 @@ inline const unsigned char* skip_white(const unsigned char* at, const unsigned c
     return at;
 }
 
+// x with every byte `from` turned into `to`.
+inline uint64_t replace_bytes(uint64_t x, unsigned char from, unsigned char to)
+{
+    return x ^ (bytes_equal(x, from) >> 7) * (from ^ to);
+}
+
+// The bytes of x moved up by `by` bytes (at most 7), into two words.
+inline void shift_into(uint64_t x, size_t by, uint64_t* low, uint64_t* high)
+{
+    *low = x << (8 * by);
+    *high = (x >> 1) >> (63 - 8 * by); // x >> (64 - 8 * by), also for by = 0
+}
+
+// Writes 16 bytes at `to`: the prefix_len bytes of prefix, blanks, the
+// rest_len bytes of rest (at most 8) from byte `start` (at most 7, and not
+// before the prefix's end) on, and blanks after them.
+inline void put_field16(char* to, uint64_t prefix, size_t prefix_len, uint64_t rest,
+                        size_t rest_len, size_t start)
+{
+    uint64_t low, high, rest_low, rest_high;
+    shift_into(rest & bytes_before(rest_len), start, &low, &high);
+    shift_into(bytes_before(rest_len), start, &rest_low, &rest_high);
+    low |= prefix | (BLANKS & ~(rest_low | bytes_before(prefix_len)));
+    high |= BLANKS & ~rest_high;
+    store8(to, low);
+    store8(to + 8, high);
+}
+
+// Writes the Moon name of the n bytes at `at` (1 to 15) as 16 bytes at
+// `to`, blanks after it: every _ becomes a blank, and the first byte and
+// each byte after a _ lose 0x20 when they are letters a to z.
+inline void put_moon_name16_portable(char* to, const unsigned char* at, size_t n)
+{
+    uint64_t low = load8(at) & bytes_before(n < 8 ? n : 8);
+    uint64_t high = n > 8 ? load8(at + 8) & bytes_before(n - 8) : 0;
+    uint64_t low_underscores = bytes_equal(low, '_');
+    uint64_t high_underscores = bytes_equal(high, '_');
+    // Byte 0 and the bytes after a _ (the one after byte 7 is byte 8).
+    uint64_t low_capitals = (low_underscores << 8 | 0x80) & bytes_between(low, 'a', 'z');
+    uint64_t high_capitals = (high_underscores << 8 | low_underscores >> 56) & bytes_between(high, 'a', 'z');
+    low ^= (low_underscores >> 7) * ('_' ^ ' ') ^ (low_capitals >> 7) * ('a' ^ 'A');
+    high ^= (high_underscores >> 7) * ('_' ^ ' ') ^ (high_capitals >> 7) * ('a' ^ 'A');
+    store8(to, low | (BLANKS & ~bytes_before(n < 8 ? n : 8)));
+    store8(to + 8, high | (BLANKS & ~bytes_before(n > 8 ? n - 8 : 0)));
+}
+
+#ifdef SKYNOTE_SSE2_SCAN
+// The same on one 16-byte register: compares give 0xFF lanes, which select
+// blanks for _ and the name's end and the 0x20 to flip for capitals.
+inline void put_moon_name16_sse2(char* to, const unsigned char* at, size_t n)
+{
+    static const unsigned char IOTA[16] = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15};
+    __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at));
+    __m128i index = _mm_loadu_si128(reinterpret_cast<const __m128i*>(IOTA));
+    __m128i in_name = _mm_cmplt_epi8(index, _mm_set1_epi8(static_cast<char>(n)));
+    __m128i underscore = _mm_and_si128(_mm_cmpeq_epi8(x, _mm_set1_epi8('_')), in_name);
+    __m128i from_a = _mm_sub_epi8(x, _mm_set1_epi8('a'));
+    __m128i lower = _mm_cmpeq_epi8(_mm_min_epu8(from_a, _mm_set1_epi8('z' - 'a')), from_a);
+    __m128i first = _mm_cmpeq_epi8(index, _mm_setzero_si128());
+    __m128i capital = _mm_and_si128(_mm_or_si128(_mm_slli_si128(underscore, 1), first), lower);
+    x = _mm_xor_si128(x, _mm_and_si128(_mm_and_si128(capital, in_name), _mm_set1_epi8(0x20)));
+    __m128i blank = _mm_or_si128(underscore, _mm_andnot_si128(in_name, _mm_set1_epi8(-1)));
+    x = _mm_or_si128(_mm_andnot_si128(blank, x), _mm_and_si128(blank, _mm_set1_epi8(' ')));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(to), x);
+}
+#endif
+
+inline void put_moon_name16(char* to, const unsigned char* at, size_t n)
+{
+#ifdef SKYNOTE_SSE2_SCAN
+    put_moon_name16_sse2(to, at, n);
+#else
+    put_moon_name16_portable(to, at, n);
+#endif
+}
+
 // Lines shorter than this are split through one 64-bit window.
 constexpr size_t SHORT_LINE = 63;
 // Words of a line that the deep-sky list drivers look at.
