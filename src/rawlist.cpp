@@ -30,53 +30,90 @@ struct Expansion {
     size_t width;
 };
 
+enum Rule { PLAIN, MESSIER, BARNARD, QUOTED, PGC, IC, UGC, NGC, RULES };
+constexpr Expansion EXPANSIONS[RULES] = {
+    {0, 0, 0, 0, 0},                           // PLAIN: as typed
+    {'M', 1, 1, 4, 5},                         // MESSIER
+    {'B', 1, 1, 0, 0},                         // BARNARD: then copied like a plain word
+    {0, 0, 1, 0, 0},                           // QUOTED: keeps the name literal
+    {'P' | 'G' << 8 | 'C' << 16, 3, 1, 0, 0}, // PGC
+    {'I' | 'C' << 8, 2, 1, 6, 6},              // IC
+    {'U' | 'G' << 8 | 'C' << 16, 3, 1, 0, 0}, // UGC
+    {'N' | 'G' << 8 | 'C' << 16, 3, 0, 7, 7}, // NGC: the whole token is the number
+};
+
 // The rules in the order they are tried.  Only the second byte decides
 // whether a letter abbreviates: m3a still means Messier 3a.
-constexpr Expansion choose_expansion(char first, bool digit_test)
+constexpr Rule choose_rule(char first, bool digit_test)
 {
     if (digit_test && first == 'm')
-        return {'M', 1, 1, 4, 5};
-    if (digit_test && first == 'b') // then copied like a plain word
-        return {'B', 1, 1, 0, 0};
-    if (digit_test && first == '"') // keeps the name literal
-        return {0, 0, 1, 0, 0};
+        return MESSIER;
+    if (digit_test && first == 'b')
+        return BARNARD;
+    if (digit_test && first == '"')
+        return QUOTED;
     if (digit_test && first == 'p')
-        return {'P' | 'G' << 8 | 'C' << 16, 3, 1, 0, 0};
+        return PGC;
     if (digit_test && first == 'i')
-        return {'I' | 'C' << 8, 2, 1, 6, 6};
+        return IC;
     if (digit_test && first == 'u')
-        return {'U' | 'G' << 8 | 'C' << 16, 3, 1, 0, 0};
-    if (is_digit(first))
-        return {'N' | 'G' << 8 | 'C' << 16, 3, 0, 7, 7};
-    return {0, 0, 0, 0, 0};
-}
-
-// The rule for every first byte and digit test, looked up instead of
-// decided: the token kinds of a list come in no order a branch could learn.
-struct ExpansionTable {
-    Expansion rules[256][2];
-};
-constexpr ExpansionTable make_expansions()
-{
-    ExpansionTable table{};
-    for (int byte = 0; byte < 256; ++byte) {
-        for (int digit_test = 0; digit_test < 2; ++digit_test)
-            table.rules[byte][digit_test] = choose_expansion(static_cast<char>(byte), digit_test);
-    }
-    return table;
-}
-constexpr ExpansionTable EXPANSIONS = make_expansions();
-
-const Expansion& expansion_of(const char* token, size_t len)
-{
-    bool digit_test = len >= 2 && is_digit(token[1]);
-    return EXPANSIONS.rules[static_cast<unsigned char>(token[0])][digit_test];
+        return UGC;
+    return is_digit(first) ? NGC : PLAIN;
 }
 
 // Where the rest of a token starts after the prefix of rule e.
-size_t field_start(const Expansion& e, size_t rest_len)
+constexpr size_t field_start(const Expansion& e, size_t rest_len)
 {
     return e.field_end > e.prefix_len + rest_len ? e.field_end - rest_len : e.prefix_len;
+}
+
+// A name of a token of 1 to 8 bytes as two words, worked out once for
+// every rule and length: the rest of the token moves up by `start` bytes
+// into the gap that the fill (prefix and blanks) leaves for it.
+struct ShortLayout {
+    size_t skip_bits;
+    size_t start;
+    size_t len;
+    uint64_t fill_low;
+    uint64_t fill_high;
+};
+
+// The rule and short layout for every first byte and digit test, looked up
+// instead of decided: the token kinds of a list come in no order a branch
+// could learn.
+struct RuleTables {
+    unsigned char rule_of[256][2];
+    ShortLayout layouts[RULES][9];
+};
+
+constexpr RuleTables make_rule_tables()
+{
+    RuleTables tables{};
+    for (int byte = 0; byte < 256; ++byte) {
+        for (int digit_test = 0; digit_test < 2; ++digit_test)
+            tables.rule_of[byte][digit_test] = choose_rule(static_cast<char>(byte), digit_test);
+    }
+    for (int rule = 0; rule < RULES; ++rule) {
+        const Expansion& e = EXPANSIONS[rule];
+        for (size_t n = e.skip + 1; n <= 8; ++n) {
+            size_t rest_len = n - e.skip;
+            size_t start = field_start(e, rest_len);
+            uint64_t rest_low = 0, rest_high = 0;
+            scan::shift_into(scan::bytes_before(rest_len), start, &rest_low, &rest_high);
+            tables.layouts[rule][n] = {
+                8 * e.skip, start, std::max(start + rest_len, e.width),
+                e.prefix | (scan::BLANKS & ~(rest_low | scan::bytes_before(e.prefix_len))),
+                scan::BLANKS & ~rest_high};
+        }
+    }
+    return tables;
+}
+constexpr RuleTables RULE_TABLES = make_rule_tables();
+
+Rule rule_of(const char* token, size_t len)
+{
+    bool digit_test = len >= 2 && is_digit(token[1]);
+    return static_cast<Rule>(RULE_TABLES.rule_of[static_cast<unsigned char>(token[0])][digit_test]);
 }
 
 // Only a to z change: names may hold ISO 8859-1 letters, which stay as typed.
@@ -139,16 +176,18 @@ bool read_token(char* token, size_t* len)
 constexpr size_t SHORT_NAME = 16;
 
 // Lays the shorthand of mode d for a token of 1 to 8 bytes over the first
-// 16 columns; returns the name's length.  The same rule table as the long
-// way below, and no branch on the token's kind.
+// 16 columns; returns the name's length.  The same rules as the long way
+// below, and no branch on the token's kind.
 size_t put_short_deep_sky_name(char* line, const unsigned char* at, size_t n)
 {
     uint64_t token = scan::replace_bytes(scan::load8(at) & scan::bytes_before(n), '~', ' ');
-    const Expansion& e = expansion_of(reinterpret_cast<const char*>(at), n);
-    size_t rest_len = n - e.skip;
-    size_t start = field_start(e, rest_len);
-    scan::put_field16(line, e.prefix, e.prefix_len, token >> (8 * e.skip), rest_len, start);
-    return std::max(start + rest_len, e.width);
+    const char* first = reinterpret_cast<const char*>(at);
+    const ShortLayout& layout = RULE_TABLES.layouts[rule_of(first, n)][n];
+    uint64_t low, high;
+    scan::shift_into(token >> layout.skip_bits, layout.start, &low, &high);
+    scan::store8(line, low | layout.fill_low);
+    scan::store8(line + 8, high | layout.fill_high);
+    return layout.len;
 }
 
 void copy_column(char* line, size_t column, const char* text, size_t len)
@@ -157,12 +196,55 @@ void copy_column(char* line, size_t column, const char* text, size_t len)
         std::memcpy(line + column, text, std::min(len, OBJECT_LINE_WIDTH - column));
 }
 
-// Lays out the line without a name, for names to be laid over; returns how
-// many columns a name may fill before the book or a long page.
-size_t lay_out_without_name(char* line, Word book, Word page)
+// Book and page hold until the next marker.  They change seldom: the line
+// without a name is laid out once for each change, and a name that ends
+// before the book column only needs to be laid over it.
+struct Source {
+    char book[TOKEN_CAP];
+    size_t book_len;
+    char page[TOKEN_CAP];
+    size_t page_len;
+    char book_line[OBJECT_LINE_WIDTH];       // the line with the book alone
+    char blank_name_line[OBJECT_LINE_WIDTH]; // ... and the page
+    size_t name_room; // columns a name may fill before the book or a long page
+};
+
+// Lays the page over the line with the book, as layout_object_line would.
+void lay_out_page(Source* source)
 {
-    layout_object_line(line, {"", 0}, book, page);
-    return std::min(BOOK_COLUMN, OBJECT_LINE_WIDTH - std::min(page.len, OBJECT_LINE_WIDTH));
+    size_t shown = std::min(source->page_len, OBJECT_LINE_WIDTH);
+    std::memcpy(source->blank_name_line, source->book_line, OBJECT_LINE_WIDTH);
+    std::memcpy(source->blank_name_line + OBJECT_LINE_WIDTH - shown,
+                source->page + source->page_len - shown, shown);
+    source->name_room = std::min(BOOK_COLUMN, OBJECT_LINE_WIDTH - shown);
+}
+
+void set_page(Source* source, const void* page, size_t len)
+{
+    std::memcpy(source->page, page, len);
+    source->page_len = len;
+    lay_out_page(source);
+}
+
+void set_book(Source* source, const void* book, size_t len)
+{
+    std::memcpy(source->book, book, len);
+    source->book_len = len;
+    layout_object_line(source->book_line, {"", 0}, {source->book, len}, {"", 0});
+    lay_out_page(source);
+}
+
+void write_object_line(const Source& source, const char* name, size_t len)
+{
+    char* line = out_claim(OBJECT_LINE_WIDTH);
+    if (len <= source.name_room) {
+        std::memcpy(line, source.blank_name_line, OBJECT_LINE_WIDTH);
+        std::memcpy(line, name, len);
+    } else {
+        layout_object_line(line, {name, len}, {source.book, source.book_len},
+                           {source.page, source.page_len});
+    }
+    out_line_end();
 }
 
 } // namespace
@@ -189,7 +271,7 @@ void expand_deep_sky_name(char* token, size_t* len)
     std::replace(token, token + n, '~', ' ');
     if (n == 0)
         return;
-    const Expansion& e = expansion_of(token, n);
+    const Expansion& e = EXPANSIONS[rule_of(token, n)];
     size_t rest_len = n - e.skip;
     size_t start = field_start(e, rest_len);
     std::memmove(token + start, token + e.skip, rest_len);
@@ -221,16 +303,10 @@ void layout_object_line(char* line, Word name, Word book, Word page)
 void convert_raw_list(char mode)
 {
     static char token[TOKEN_CAP + EXPANSION_ROOM];
-    static char book[TOKEN_CAP];
-    static char page[TOKEN_CAP];
-    // Book and page change seldom: the line without a name is laid out once
-    // for each of them, and a name that ends before the book column only
-    // needs to be laid over it.
-    static char blank_name_line[OBJECT_LINE_WIDTH];
-    size_t book_len = 0;
-    size_t page_len = 0;
+    static Source source;
     size_t len = 0;
-    size_t name_room = lay_out_without_name(blank_name_line, {book, book_len}, {page, page_len});
+    set_page(&source, "", 0);
+    set_book(&source, "", 0);
     // Moon names keep their length; a deep-sky token of 8 bytes may grow to 11.
     const size_t short_limit = mode == MODE_MOON ? scan::SHORT_TOKEN - 1 : 8;
     for (;;) {
@@ -241,48 +317,46 @@ void convert_raw_list(char mode)
                 return;
             continue;
         }
-        // Short object tokens that end inside the buffer, laid over a line
-        // whose first 16 columns are blank, take the short way.
+        // Short tokens that end inside the buffer take the short way: page
+        // markers, and objects laid over a line whose first 16 columns are
+        // blank (a name too long for its room is laid out again).
         const unsigned char* at = input.next;
         size_t n = scan::short_token_length(at);
-        if (n > 0 && n <= short_limit && at + n < input.end && *at != BOOK_MARKER &&
-            *at != PAGE_MARKER && name_room >= SHORT_NAME) {
-            // A name too long for its room is laid out again the long way.
-            char* line = out_claim(OBJECT_LINE_WIDTH);
-            std::memcpy(line, blank_name_line, OBJECT_LINE_WIDTH);
-            size_t name_len = n;
-            if (mode == MODE_MOON)
-                scan::put_moon_name16(line, at, n);
-            else
-                name_len = put_short_deep_sky_name(line, at, n);
-            if (name_len > name_room) {
-                std::memcpy(token, line, name_len);
-                layout_object_line(line, {token, name_len}, {book, book_len}, {page, page_len});
+        if (n > 0 && at + n < input.end) {
+            if (*at == PAGE_MARKER) {
+                set_page(&source, at + 1, n - 1);
+                input.next = at + n;
+                continue;
             }
-            out_line_end();
-            input.next = at + n;
-            continue;
+            if (n <= short_limit && *at != BOOK_MARKER && source.name_room >= SHORT_NAME) {
+                char* line = out_claim(OBJECT_LINE_WIDTH);
+                std::memcpy(line, source.blank_name_line, OBJECT_LINE_WIDTH);
+                size_t name_len = n;
+                if (mode == MODE_MOON)
+                    scan::put_moon_name16(line, at, n);
+                else
+                    name_len = put_short_deep_sky_name(line, at, n);
+                if (name_len > source.name_room) {
+                    std::memcpy(token, line, name_len);
+                    layout_object_line(line, {token, name_len}, {source.book, source.book_len},
+                                       {source.page, source.page_len});
+                }
+                out_line_end();
+                input.next = at + n;
+                continue;
+            }
         }
         read_token(token, &len);
-        if (token[0] == BOOK_MARKER || token[0] == PAGE_MARKER) {
-            char* value = token[0] == BOOK_MARKER ? book : page;
-            size_t* value_len = token[0] == BOOK_MARKER ? &book_len : &page_len;
-            *value_len = len - 1;
-            std::memcpy(value, token + 1, len - 1);
-            name_room = lay_out_without_name(blank_name_line, {book, book_len}, {page, page_len});
-            continue;
-        }
-        if (mode == MODE_MOON)
-            normalize_moon_name(token, len);
-        else
-            expand_deep_sky_name(token, &len);
-        char* line = out_claim(OBJECT_LINE_WIDTH);
-        if (len <= name_room) {
-            std::memcpy(line, blank_name_line, OBJECT_LINE_WIDTH);
-            std::memcpy(line, token, len);
+        if (token[0] == BOOK_MARKER) {
+            set_book(&source, token + 1, len - 1);
+        } else if (token[0] == PAGE_MARKER) {
+            set_page(&source, token + 1, len - 1);
         } else {
-            layout_object_line(line, {token, len}, {book, book_len}, {page, page_len});
+            if (mode == MODE_MOON)
+                normalize_moon_name(token, len);
+            else
+                expand_deep_sky_name(token, &len);
+            write_object_line(source, token, len);
         }
-        out_line_end();
     }
 }

@@ -104,13 +104,13 @@ inline unsigned first_byte(uint64_t highs)
 }
 
 // All bits of the bytes before byte n (n from 0 to 8).
-inline uint64_t bytes_before(size_t n)
+constexpr uint64_t BYTES_BEFORE[9] = {
+    0, 0xFF, 0xFFFF, 0xFFFFFF, 0xFFFFFFFF, 0xFFFFFFFFFFu, 0xFFFFFFFFFFFFu, 0xFFFFFFFFFFFFFFu,
+    ~uint64_t{0},
+};
+constexpr uint64_t bytes_before(size_t n)
 {
-    static constexpr uint64_t BEFORE[9] = {
-        0, 0xFF, 0xFFFF, 0xFFFFFF, 0xFFFFFFFF, 0xFFFFFFFFFFu, 0xFFFFFFFFFFFFu, 0xFFFFFFFFFFFFFFu,
-        ~uint64_t{0},
-    };
-    return BEFORE[n];
+    return BYTES_BEFORE[n];
 }
 
 // Moves the high bit of byte i to bit i: the eight flags of a word as one
@@ -192,25 +192,10 @@ inline uint64_t replace_bytes(uint64_t x, unsigned char from, unsigned char to)
 }
 
 // The bytes of x moved up by `by` bytes (at most 7), into two words.
-inline void shift_into(uint64_t x, size_t by, uint64_t* low, uint64_t* high)
+constexpr void shift_into(uint64_t x, size_t by, uint64_t* low, uint64_t* high)
 {
     *low = x << (8 * by);
     *high = (x >> 1) >> (63 - 8 * by); // x >> (64 - 8 * by), also for by = 0
-}
-
-// Writes 16 bytes at `to`: the prefix_len bytes of prefix, blanks, the
-// rest_len bytes of rest (at most 8) from byte `start` (at most 7, and not
-// before the prefix's end) on, and blanks after them.
-inline void put_field16(char* to, uint64_t prefix, size_t prefix_len, uint64_t rest,
-                        size_t rest_len, size_t start)
-{
-    uint64_t low, high, rest_low, rest_high;
-    shift_into(rest & bytes_before(rest_len), start, &low, &high);
-    shift_into(bytes_before(rest_len), start, &rest_low, &rest_high);
-    low |= prefix | (BLANKS & ~(rest_low | bytes_before(prefix_len)));
-    high |= BLANKS & ~rest_high;
-    store8(to, low);
-    store8(to + 8, high);
 }
 
 // Writes the Moon name of the n bytes at `at` (1 to 15) as 16 bytes at
