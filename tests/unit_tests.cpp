@@ -8,9 +8,11 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <random>
 #include <string>
 #include <termios.h>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 
@@ -240,6 +242,51 @@ TEST(TextStreams, TerminalGetsEveryWriteAtOnce)
     std::fclose(in);
     close(screen);
     close(terminal);
+}
+
+// The short ways of modes d and m write what the long way writes: random
+// lists of short tokens against expand_deep_sky_name, normalize_moon_name
+// and layout_object_line, large enough to cross the input buffer's end.
+std::string long_way(char mode, const std::vector<std::string>& tokens)
+{
+    std::string out, book, page;
+    for (std::string token : tokens) {
+        if (token[0] == '%' || token[0] == '#') {
+            (token[0] == '%' ? book : page) = token.substr(1);
+            continue;
+        }
+        size_t len = token.size();
+        token.resize(len + EXPANSION_ROOM);
+        if (mode == MODE_MOON)
+            normalize_moon_name(&token[0], len);
+        else
+            expand_deep_sky_name(&token[0], &len);
+        out += object_line(token.substr(0, len), book, page) + "\r\n";
+    }
+    return out;
+}
+
+TEST(ShortWays, WriteWhatTheLongWayWrites)
+{
+    std::mt19937 random(7);
+    const std::string letters = "mbpiu\"0123456789~_azAZ%#\xfc\x7f";
+    for (char mode : {MODE_DEEP_SKY, MODE_MOON}) {
+        std::vector<std::string> tokens;
+        std::string input = "header\n";
+        for (int i = 0; i < 40000; ++i) {
+            std::string token;
+            for (size_t n = 1 + random() % 17; token.size() < n;)
+                token += letters[random() % letters.size()];
+            tokens.push_back(token);
+            input += token + (random() % 8 ? " " : "\n");
+        }
+        StreamFiles files = open_streams(input);
+        char name[] = "skynote";
+        char arg[] = {mode, '\0'};
+        char* argv[] = {name, arg, nullptr};
+        ASSERT_EQ(skynote_main(2, argv), 0);
+        EXPECT_TRUE(close_streams(files) == long_way(mode, tokens)) << "mode " << mode;
+    }
 }
 
 TEST(TextStreams, LinesLoseCarriageReturnsAndEndAtCtrlZ)

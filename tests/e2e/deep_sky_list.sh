@@ -20,6 +20,12 @@ check quotes "${setup}"'x n 1 2 3 "hell\nx "n 2 2 3 a"b"" F\nx n 3 2 3 =1;2\n% A
     'NGC;1;;Gx;T;80;ZQ;2;5.5;3;"""hell";\r\n"""n";2;;Gx;T;80;ZQ;2;5.5;3;"a""b""""";F\r\nNGC;3;;Gx;T;80;ZQ;2;5.5;3;=1;2;\r\nNGC;4;;Gx;"T""";80;ZQ;2;5.5;3;;\r\n' '' 0 l
 check quotes-L "${setup}"'x "n 1 2 3\n' '\r\n%A\r\n#7 "n~1 ' '' 0 L
 
+# Fields at the edge of the short way's 16-byte copies, and a long setup.
+f=abcdefghijklmno g=abcdefghijklmnopqrst
+check fields-15-20 "${setup}$f $f $f $f $f $f $g\n% A 7 Dobson_Newton_Reflektor_2 203 5.5\n$f $f $f $f $f $f $f\n" \
+    "$f;$f;;$f;T;80;ZQ;$f;5.5;$f;$f;$g\r\n$f;$f;;$f;Dobson_Newton_Reflektor_2;203;ZQ;$f;5.5;$f;$f;$f\r\n" '' 0 l
+check fields-15-20-L "${setup}x $f $f 1 1\nx $g $g 1 1\n" "\r\n%A\r\n#7 $f~$f $g~$g " '' 0 L
+
 # Only whole lower-case table words are codes, and each table has its own.
 check codes 'h\nd m 1 2 3\nD n 1 2 3\ndn i 1 2 3\nm b 1 2 3\nGx ugc 1 2 3\no Mel 1 2 3\n' \
     'M;1;;DN;;;ZQ;2;;3;;\r\nNGC;1;;D;;;ZQ;2;;3;;\r\nIC;1;;dn;;;ZQ;2;;3;;\r\nb;1;;m;;;ZQ;2;;3;;\r\nugc;1;;Gx;;;ZQ;2;;3;;\r\nMel;1;;OC;;;ZQ;2;;3;;\r\n' '' 0 l

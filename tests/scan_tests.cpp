@@ -1,0 +1,136 @@
+// Property tests of the scanning module: on random buffers of all 256 byte
+// values, its flags, tokens, lines and words equal those of a plain byte
+// loop, and its short names those of the plain name transformations.
+#include "scan.h"
+#include "skynote.h"
+#include "textstream.h"
+
+#include <gtest/gtest.h>
+
+#include <random>
+#include <string>
+#include <vector>
+
+namespace {
+
+std::mt19937 random_bytes(20261208);
+
+// Bytes with white space, line feeds and the letters that the rules test
+// for made common, and every other byte value possible.
+unsigned char any_byte()
+{
+    static const char COMMON[] = " \n\t_~\"mbpiu019azAZ%#";
+    unsigned pick = random_bytes() % 64;
+    return pick < sizeof COMMON - 1 ? static_cast<unsigned char>(COMMON[pick])
+                                    : static_cast<unsigned char>(random_bytes());
+}
+
+// A buffer of n random bytes followed by the padding every scan may read.
+std::vector<unsigned char> random_buffer(size_t n)
+{
+    std::vector<unsigned char> buffer(n + IN_PADDING);
+    for (size_t i = 0; i < buffer.size(); ++i)
+        buffer[i] = any_byte();
+    return buffer;
+}
+
+bool white(unsigned char c)
+{
+    return c == ' ' || (c >= '\t' && c <= '\r');
+}
+
+TEST(Scan, FlagsOfEveryByteValueAtEveryPlace)
+{
+    for (int value = 0; value < 256; ++value) {
+        for (size_t place = 0; place < 16; ++place) {
+            unsigned char bytes[16];
+            for (unsigned char& byte : bytes)
+                byte = any_byte();
+            bytes[place] = static_cast<unsigned char>(value);
+            unsigned want_white = 0, want_feeds = 0;
+            for (unsigned i = 0; i < 16; ++i) {
+                want_white |= unsigned{white(bytes[i])} << i;
+                want_feeds |= unsigned{bytes[i] == '\n'} << i;
+            }
+            scan::Flags16 portable = scan::flags16_portable(bytes);
+            ASSERT_EQ(portable.white, want_white) << "byte " << value;
+            ASSERT_EQ(portable.feeds, want_feeds) << "byte " << value;
+#ifdef SKYNOTE_SSE2_SCAN
+            scan::Flags16 sse2 = scan::flags16_sse2(bytes);
+            ASSERT_EQ(sse2.white, want_white) << "byte " << value;
+            ASSERT_EQ(sse2.feeds, want_feeds) << "byte " << value;
+#endif
+        }
+    }
+}
+
+TEST(Scan, TokensAndWhiteSpaceAsAByteLoop)
+{
+    for (int round = 0; round < 2000; ++round) {
+        size_t n = 1 + random_bytes() % 80;
+        std::vector<unsigned char> buffer = random_buffer(n);
+        const unsigned char* end = buffer.data() + n;
+        for (const unsigned char* at = buffer.data(); at < end; ++at) {
+            const unsigned char* want = at;
+            while (want < end && white(*want))
+                ++want;
+            const unsigned char* got = scan::skip_white(at, end);
+            ASSERT_EQ(got < end ? got : end, want);
+            if (white(*at))
+                continue;
+            size_t len = 1;
+            while (!white(at[len]))
+                ++len;
+            ASSERT_EQ(scan::short_token_length(at), len < scan::SHORT_TOKEN ? len : 0);
+        }
+    }
+}
+
+TEST(Scan, ShortLinesSplitAsAByteLoop)
+{
+    for (int round = 0; round < 20000; ++round) {
+        // Lengths around the window's edges: 8, 16, 32, 63 and 64.
+        size_t len = random_bytes() % 72;
+        std::vector<unsigned char> buffer = random_buffer(len + 1);
+        for (size_t i = 0; i < len; ++i)
+            buffer[i] = buffer[i] == '\n' ? ' ' : buffer[i];
+        buffer[len] = '\n';
+        Word words[scan::LINE_WORDS];
+        size_t got = scan::split_short_line(buffer.data(), words);
+        if (len >= scan::SHORT_LINE) {
+            ASSERT_EQ(got, scan::SHORT_LINE);
+            continue;
+        }
+        ASSERT_EQ(got, len);
+        size_t i = 0;
+        for (size_t word = 0; word < scan::LINE_WORDS; ++word) {
+            while (i < len && white(buffer[i]))
+                ++i;
+            size_t start = i;
+            while (i < len && !white(buffer[i]))
+                ++i;
+            std::string want(reinterpret_cast<const char*>(buffer.data()) + start, i - start);
+            ASSERT_EQ(std::string(words[word].data, words[word].len), want) << "word " << word;
+        }
+    }
+}
+
+TEST(Scan, ShortMoonNamesAsTheByteLoop)
+{
+    for (int round = 0; round < 20000; ++round) {
+        size_t n = 1 + random_bytes() % (scan::SHORT_TOKEN - 1);
+        std::vector<unsigned char> buffer = random_buffer(n);
+        std::string want(reinterpret_cast<const char*>(buffer.data()), n);
+        normalize_moon_name(&want[0], n);
+        want.resize(16, ' ');
+        char got[16];
+        scan::put_moon_name16_portable(got, buffer.data(), n);
+        ASSERT_EQ(std::string(got, 16), want);
+#ifdef SKYNOTE_SSE2_SCAN
+        scan::put_moon_name16_sse2(got, buffer.data(), n);
+        ASSERT_EQ(std::string(got, 16), want);
+#endif
+    }
+}
+
+} // namespace
