@@ -247,6 +247,35 @@ void write_object_line(const Source& source, const char* name, size_t len)
     out_line_end();
 }
 
+// Writes the short token at `at` the short way: a page marker, or an
+// object laid over a line whose first 16 columns are blank (a name too long
+// for its room is laid out again).  False, with nothing done, for others.
+bool put_short_token(char mode, Source* source, const unsigned char* at, size_t n, char* token)
+{
+    if (*at == PAGE_MARKER) {
+        set_page(source, at + 1, n - 1);
+        return true;
+    }
+    // Moon names keep their length; a deep-sky token of 8 bytes may grow to 11.
+    size_t short_limit = mode == MODE_MOON ? scan::SHORT_TOKEN - 1 : 8;
+    if (n > short_limit || *at == BOOK_MARKER || source->name_room < SHORT_NAME)
+        return false;
+    char* line = out_claim(OBJECT_LINE_WIDTH);
+    std::memcpy(line, source->blank_name_line, OBJECT_LINE_WIDTH);
+    size_t name_len = n;
+    if (mode == MODE_MOON)
+        scan::put_moon_name16(line, at, n);
+    else
+        name_len = put_short_deep_sky_name(line, at, n);
+    if (name_len > source->name_room) {
+        std::memcpy(token, line, name_len);
+        layout_object_line(line, {token, name_len}, {source->book, source->book_len},
+                           {source->page, source->page_len});
+    }
+    out_line_end();
+    return true;
+}
+
 } // namespace
 
 void normalize_moon_name(char* name, size_t len)
@@ -307,9 +336,16 @@ void convert_raw_list(char mode)
     size_t len = 0;
     set_page(&source, "", 0);
     set_book(&source, "", 0);
-    // Moon names keep their length; a deep-sky token of 8 bytes may grow to 11.
-    const size_t short_limit = mode == MODE_MOON ? scan::SHORT_TOKEN - 1 : 8;
     for (;;) {
+        // Most tokens: short ones that end inside 64 bytes of the buffer.
+        scan::TokenWindow window = scan::token_window(input.next);
+        const unsigned char* at;
+        size_t n;
+        while (scan::next_token(window, &at, &n) && at + n < input.end &&
+               put_short_token(mode, &source, at, n, token))
+            window.done = static_cast<size_t>(at + n - window.base);
+        input.next = window.base + window.done;
+        // Then one token of any kind, from any place: the long way if need be.
         input.next = scan::skip_white(input.next, input.end);
         if (input.next >= input.end) {
             input.next = input.end;
@@ -317,34 +353,11 @@ void convert_raw_list(char mode)
                 return;
             continue;
         }
-        // Short tokens that end inside the buffer take the short way: page
-        // markers, and objects laid over a line whose first 16 columns are
-        // blank (a name too long for its room is laid out again).
-        const unsigned char* at = input.next;
-        size_t n = scan::short_token_length(at);
-        if (n > 0 && at + n < input.end) {
-            if (*at == PAGE_MARKER) {
-                set_page(&source, at + 1, n - 1);
-                input.next = at + n;
-                continue;
-            }
-            if (n <= short_limit && *at != BOOK_MARKER && source.name_room >= SHORT_NAME) {
-                char* line = out_claim(OBJECT_LINE_WIDTH);
-                std::memcpy(line, source.blank_name_line, OBJECT_LINE_WIDTH);
-                size_t name_len = n;
-                if (mode == MODE_MOON)
-                    scan::put_moon_name16(line, at, n);
-                else
-                    name_len = put_short_deep_sky_name(line, at, n);
-                if (name_len > source.name_room) {
-                    std::memcpy(token, line, name_len);
-                    layout_object_line(line, {token, name_len}, {source.book, source.book_len},
-                                       {source.page, source.page_len});
-                }
-                out_line_end();
-                input.next = at + n;
-                continue;
-            }
+        at = input.next;
+        n = scan::short_token_length(at);
+        if (n > 0 && at + n < input.end && put_short_token(mode, &source, at, n, token)) {
+            input.next = at + n;
+            continue;
         }
         read_token(token, &len);
         if (token[0] == BOOK_MARKER) {

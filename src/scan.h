@@ -185,6 +185,44 @@ inline const unsigned char* skip_white(const unsigned char* at, const unsigned c
     return at;
 }
 
+// The white-space flags of the 64 bytes from `base` (bit i for base[i]),
+// and how many of them are used up.  Reads 64 bytes.  Walking tokens
+// through the flags costs a few bit operations a token, where loading and
+// testing the bytes at each token's end would make every token wait for
+// the one before it.
+struct TokenWindow {
+    const unsigned char* base;
+    uint64_t white;
+    size_t done;
+};
+
+inline TokenWindow token_window(const unsigned char* base)
+{
+    TokenWindow window = {base, 0, 0};
+    for (unsigned k = 0; k < 4; ++k)
+        window.white |= uint64_t{flags16(base + 16 * k).white} << (16 * k);
+    return window;
+}
+
+// The next token after window.done that ends inside the window: its start
+// and length.  False when there is none (the next token, if any, runs on
+// past the window).
+inline bool next_token(const TokenWindow& window, const unsigned char** start, size_t* len)
+{
+    if (window.done >= 64)
+        return false;
+    uint64_t words = ~window.white & (~uint64_t{0} << window.done);
+    if (words == 0)
+        return false;
+    unsigned first = lowest_bit(words);
+    uint64_t after = window.white & (~uint64_t{0} << first);
+    if (after == 0)
+        return false;
+    *start = window.base + first;
+    *len = lowest_bit(after) - first;
+    return true;
+}
+
 // x with every byte `from` turned into `to`.
 inline uint64_t replace_bytes(uint64_t x, unsigned char from, unsigned char to)
 {
