@@ -71,6 +71,14 @@ struct ListState {
     Text fst_field; // ;fst;
 };
 
+// A line of the list with its first words, and whether it holds a double
+// quote anywhere.
+struct ListLine {
+    Word text;
+    Word words[LIST_WORDS];
+    bool quoted;
+};
+
 // Observation fields, in the order of the words of a normal line.
 enum NormalWord { TYP, KAT, NR, VERGR, SB, BEM, FILTER };
 // Setup fields, in the order of the words of a percent line.
@@ -152,8 +160,10 @@ void keep_if_given(Text* value, Word word)
         text_assign(value, word.data, word.len);
 }
 
-void read_percent_line(char mode, Word line, const Word* words, ListState* state)
+void read_percent_line(char mode, const ListLine& list_line, ListState* state)
 {
+    Word line = list_line.text;
+    const Word* words = list_line.words;
     if (words[FST].len == 0)
         report_line("fehlerhafte %-Zeile: ", line);
     bool same_book = words[BUCH].len == 0 || same_word(words[BUCH], text_word(state->book));
@@ -242,17 +252,19 @@ bool write_short_row(const Word* words, const ListState& state)
     return true;
 }
 
-void write_row(Word line, const Word* words, const ListState& state)
+void write_row(const ListLine& line, const ListState& state)
 {
+    // Rows without a double quote, nearly all of them, go out in one piece.
+    bool quoted = state.setup_quoted || line.quoted;
+    const Word* words = line.words;
+    if (!quoted && write_short_row(words, state))
+        return;
     const Word fields[] = {
         words[KAT],   words[NR],  {"", 0},    words[TYP], text_word(state.inst),
         text_word(state.durchm),  {"ZQ", 2},  words[VERGR],
         text_word(state.fst),     words[SB],  words[BEM], words[FILTER],
     };
-    // Rows without a double quote, nearly all of them, go out in one piece.
-    if (!state.setup_quoted && !has_quote(line)) {
-        if (write_short_row(words, state))
-            return;
+    if (!quoted) {
         out_joined(fields, std::size(fields), ';');
     } else {
         for (size_t i = 0; i < std::size(fields); ++i) {
@@ -264,17 +276,18 @@ void write_row(Word line, const Word* words, const ListState& state)
     out_line_end();
 }
 
-void read_normal_line(char mode, Word line, Word* words, const ListState& state)
+void read_normal_line(char mode, ListLine* line, const ListState& state)
 {
+    Word* words = line->words;
     if (words[SB].len == 0)
-        report_line("fehlerhafte Normalzeile: ", line);
+        report_line("fehlerhafte Normalzeile: ", line->text);
     // A percent sign where the remark belongs lets a filter stand without one.
     if (words[BEM].len > 0 && words[BEM].data[0] == '%')
         words[BEM] = EMPTY;
     map_type_code(&words[TYP]);
     map_catalogue_code(&words[KAT]);
     if (mode == MODE_LIST_EXPORT) {
-        write_row(line, words, state);
+        write_row(*line, state);
         return;
     }
     // The ~ turns back into a blank when mode d reads the entry.
@@ -294,17 +307,18 @@ void read_normal_line(char mode, Word line, Word* words, const ListState& state)
 // The next line and its words: a short line through one window of the
 // scanning module, when its line feed is in the buffer; any other the long
 // way.  False at the end of input.
-bool read_list_line(Word* line, Word* words)
+bool read_list_line(ListLine* line)
 {
-    size_t len = scan::split_short_line(input.next, words);
+    size_t len = scan::split_short_line(input.next, line->words, &line->quoted);
     if (len < scan::SHORT_LINE && input.next + len < input.end) {
-        *line = {reinterpret_cast<const char*>(input.next), len};
+        line->text = {reinterpret_cast<const char*>(input.next), len};
         input.next += len + 1;
         return true;
     }
-    if (!in_read_line(line))
+    if (!in_read_line(&line->text))
         return false;
-    split_words(*line, words);
+    split_words(line->text, line->words);
+    line->quoted = has_quote(line->text);
     return true;
 }
 
@@ -323,7 +337,6 @@ void map_catalogue_code(Word* word)
 void convert_deep_sky_list(char mode)
 {
     static ListState state;
-    Word line;
     for (Text* value : {&state.book, &state.page, &state.inst, &state.durchm, &state.fst,
                         &state.middle, &state.fst_field}) {
         text_reserve(value, 256); // never a null pointer, even while empty
@@ -335,13 +348,14 @@ void convert_deep_sky_list(char mode)
     text_join(&state.fst_field, fst_field, 1);
     state.setup_quoted = false;
     static_assert(scan::LINE_WORDS == LIST_WORDS, "both ways give the same words");
-    Word words[LIST_WORDS];
-    while (read_list_line(&line, words)) {
-        if (words[0].len == 0)
+    ListLine line;
+    while (read_list_line(&line)) {
+        const Word& marker = line.words[MARKER];
+        if (marker.len == 0)
             continue;
-        if (words[MARKER].len == 1 && words[MARKER].data[0] == '%')
-            read_percent_line(mode, line, words, &state);
+        if (marker.len == 1 && marker.data[0] == '%')
+            read_percent_line(mode, line, &state);
         else
-            read_normal_line(mode, line, words, state);
+            read_normal_line(mode, &line, state);
     }
 }

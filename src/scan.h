@@ -123,10 +123,11 @@ inline unsigned gather(uint64_t highs)
 }
 
 // The flags of 16 bytes, one bit a byte (bit i for at[i]): white space,
-// and line feeds alone.  Reads 16 bytes.
+// line feeds alone, and double quotes.  Reads 16 bytes.
 struct Flags16 {
     unsigned white;
     unsigned feeds;
+    unsigned quotes;
 };
 
 inline Flags16 flags16_portable(const unsigned char* at)
@@ -134,7 +135,8 @@ inline Flags16 flags16_portable(const unsigned char* at)
     uint64_t low = load8(at);
     uint64_t high = load8(at + 8);
     return {gather(white_bytes(low)) | gather(white_bytes(high)) << 8,
-            gather(bytes_equal(low, '\n')) | gather(bytes_equal(high, '\n')) << 8};
+            gather(bytes_equal(low, '\n')) | gather(bytes_equal(high, '\n')) << 8,
+            gather(bytes_equal(low, '"')) | gather(bytes_equal(high, '"')) << 8};
 }
 
 #ifdef SKYNOTE_SSE2_SCAN
@@ -147,8 +149,10 @@ inline Flags16 flags16_sse2(const unsigned char* at)
     __m128i tab_to_cr = _mm_cmpeq_epi8(_mm_min_epu8(from_tab, _mm_set1_epi8(0x04)), from_tab);
     __m128i blank = _mm_cmpeq_epi8(x, _mm_set1_epi8(' '));
     __m128i feed = _mm_cmpeq_epi8(x, _mm_set1_epi8('\n'));
+    __m128i quote = _mm_cmpeq_epi8(x, _mm_set1_epi8('"'));
     return {static_cast<unsigned>(_mm_movemask_epi8(_mm_or_si128(tab_to_cr, blank))),
-            static_cast<unsigned>(_mm_movemask_epi8(feed))};
+            static_cast<unsigned>(_mm_movemask_epi8(feed)),
+            static_cast<unsigned>(_mm_movemask_epi8(quote))};
 }
 #endif
 
@@ -289,15 +293,24 @@ constexpr size_t SHORT_LINE = 63;
 // Words of a line that the deep-sky list drivers look at.
 constexpr size_t LINE_WORDS = 7;
 
+// The flags of a line's window, bit i for byte i.
+struct LineWindow {
+    uint64_t white;
+    uint64_t feeds;
+    uint64_t quotes;
+};
+
 // Adds the flags of the k-th 16 bytes of a window.
-inline void add_to_window(const unsigned char* at, unsigned k, uint64_t* white, uint64_t* feeds)
+inline void add_to_window(const unsigned char* at, unsigned k, LineWindow* window)
 {
     Flags16 flags = flags16(at + 16 * k);
-    *white |= uint64_t{flags.white} << (16 * k);
-    *feeds |= uint64_t{flags.feeds} << (16 * k);
+    window->white |= uint64_t{flags.white} << (16 * k);
+    window->feeds |= uint64_t{flags.feeds} << (16 * k);
+    window->quotes |= uint64_t{flags.quotes} << (16 * k);
 }
 
-// Splits the line that starts at `at` into its first LINE_WORDS words, when
+// Splits the line that starts at `at` into its first LINE_WORDS words, and
+// tells whether it holds a double quote, when
 // the line is shorter than SHORT_LINE bytes; returns its length, or
 // SHORT_LINE when it is longer (and then nothing is split).  Reads 32
 // bytes, and 64 when no line feed is among the first 32.
@@ -306,23 +319,23 @@ inline void add_to_window(const unsigned char* at, unsigned k, uint64_t* white, 
 // byte, line feeds included) and feeds.  Word starts are the non-white
 // bytes after a white one, word ends the white bytes after a non-white
 // one.  A stop bit at 63 gives missing words an empty start and end.
-inline size_t split_short_line(const unsigned char* at, Word* words)
+inline size_t split_short_line(const unsigned char* at, Word* words, bool* quoted)
 {
     // The first 32 bytes always, the rest only for longer lines: a loop that
     // stopped at the line feed would guess wrong at nearly every line.
-    uint64_t white = 0;
-    uint64_t feeds = 0;
-    add_to_window(at, 0, &white, &feeds);
-    add_to_window(at, 1, &white, &feeds);
-    if (feeds == 0) {
-        add_to_window(at, 2, &white, &feeds);
-        add_to_window(at, 3, &white, &feeds);
+    LineWindow window = {0, 0, 0};
+    add_to_window(at, 0, &window);
+    add_to_window(at, 1, &window);
+    if (window.feeds == 0) {
+        add_to_window(at, 2, &window);
+        add_to_window(at, 3, &window);
     }
-    if (feeds == 0 || lowest_bit(feeds) >= SHORT_LINE)
+    if (window.feeds == 0 || lowest_bit(window.feeds) >= SHORT_LINE)
         return SHORT_LINE;
-    size_t length = lowest_bit(feeds);
+    size_t length = lowest_bit(window.feeds);
     uint64_t in_line = (uint64_t{1} << length) - 1;
-    uint64_t word = ~white & in_line;
+    *quoted = (window.quotes & in_line) != 0;
+    uint64_t word = ~window.white & in_line;
     const uint64_t STOP = uint64_t{1} << 63;
     uint64_t starts = (word & ~(word << 1)) | STOP;
     uint64_t ends = (~word & (word << 1)) | STOP;

@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <random>
 #include <string>
 #include <vector>
@@ -47,18 +48,21 @@ TEST(Scan, FlagsOfEveryByteValueAtEveryPlace)
             for (unsigned char& byte : bytes)
                 byte = any_byte();
             bytes[place] = static_cast<unsigned char>(value);
-            unsigned want_white = 0, want_feeds = 0;
+            scan::Flags16 want = {0, 0, 0};
             for (unsigned i = 0; i < 16; ++i) {
-                want_white |= unsigned{white(bytes[i])} << i;
-                want_feeds |= unsigned{bytes[i] == '\n'} << i;
+                want.white |= unsigned{white(bytes[i])} << i;
+                want.feeds |= unsigned{bytes[i] == '\n'} << i;
+                want.quotes |= unsigned{bytes[i] == '"'} << i;
             }
             scan::Flags16 portable = scan::flags16_portable(bytes);
-            ASSERT_EQ(portable.white, want_white) << "byte " << value;
-            ASSERT_EQ(portable.feeds, want_feeds) << "byte " << value;
+            ASSERT_EQ(portable.white, want.white) << "byte " << value;
+            ASSERT_EQ(portable.feeds, want.feeds) << "byte " << value;
+            ASSERT_EQ(portable.quotes, want.quotes) << "byte " << value;
 #ifdef SKYNOTE_SSE2_SCAN
             scan::Flags16 sse2 = scan::flags16_sse2(bytes);
-            ASSERT_EQ(sse2.white, want_white) << "byte " << value;
-            ASSERT_EQ(sse2.feeds, want_feeds) << "byte " << value;
+            ASSERT_EQ(sse2.white, want.white) << "byte " << value;
+            ASSERT_EQ(sse2.feeds, want.feeds) << "byte " << value;
+            ASSERT_EQ(sse2.quotes, want.quotes) << "byte " << value;
 #endif
         }
     }
@@ -96,12 +100,14 @@ TEST(Scan, ShortLinesSplitAsAByteLoop)
             buffer[i] = buffer[i] == '\n' ? ' ' : buffer[i];
         buffer[len] = '\n';
         Word words[scan::LINE_WORDS];
-        size_t got = scan::split_short_line(buffer.data(), words);
+        bool quoted = false;
+        size_t got = scan::split_short_line(buffer.data(), words, &quoted);
         if (len >= scan::SHORT_LINE) {
             ASSERT_EQ(got, scan::SHORT_LINE);
             continue;
         }
         ASSERT_EQ(got, len);
+        ASSERT_EQ(quoted, std::memchr(buffer.data(), '"', len) != nullptr);
         size_t i = 0;
         for (size_t word = 0; word < scan::LINE_WORDS; ++word) {
             while (i < len && white(buffer[i]))
