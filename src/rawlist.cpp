@@ -42,22 +42,22 @@ constexpr Expansion EXPANSIONS[RULES] = {
     {'N' | 'G' << 8 | 'C' << 16, 3, 0, 7, 7}, // NGC: the whole token is the number
 };
 
-// The rules in the order they are tried.  Only the second byte decides
-// whether a letter abbreviates: m3a still means Messier 3a.
+// The letters that abbreviate before a digit, in the order they are tried.
+// Only the second byte decides: m3a still means Messier 3a.
+struct Abbreviation {
+    char letter;
+    Rule rule;
+};
+constexpr Abbreviation ABBREVIATIONS[] = {
+    {'m', MESSIER}, {'b', BARNARD}, {'"', QUOTED}, {'p', PGC}, {'i', IC}, {'u', UGC},
+};
+
 constexpr Rule choose_rule(char first, bool digit_test)
 {
-    if (digit_test && first == 'm')
-        return MESSIER;
-    if (digit_test && first == 'b')
-        return BARNARD;
-    if (digit_test && first == '"')
-        return QUOTED;
-    if (digit_test && first == 'p')
-        return PGC;
-    if (digit_test && first == 'i')
-        return IC;
-    if (digit_test && first == 'u')
-        return UGC;
+    for (const Abbreviation& abbreviation : ABBREVIATIONS) {
+        if (digit_test && first == abbreviation.letter)
+            return abbreviation.rule;
+    }
     return is_digit(first) ? NGC : PLAIN;
 }
 
