@@ -1,11 +1,11 @@
-// Bit-parallel scanning: tests eight input bytes at once in a 64-bit word
-// instead of one byte at a time, so that finding where a word or a line
-// ends costs no branch per byte.  The drivers use skip_white,
-// short_token_length and split_short_line; the rest is the arithmetic behind
-// them, tested against a plain byte loop.
+// Bit-parallel scanning: tests 16 input bytes at once (SSE2) or 8 in a
+// 64-bit word (everywhere) instead of one byte at a time, so that finding
+// where a token or a line ends costs no branch per byte, and rewrites short
+// names the same way.  Every trick is tested against a plain byte loop.
 //
 // The byte masks below ("highs") carry one flag per byte in that byte's
 // high bit (0x80), byte 0 of the input in the lowest byte of the word.
+// Flags gathered from them carry one bit per byte, bit i for byte i.
 #pragma once
 
 #include "skynote.h"
@@ -95,12 +95,6 @@ inline unsigned lowest_bit(uint64_t x)
         ++n;
     return n;
 #endif
-}
-
-// The index of the lowest flagged byte; highs must not be 0.
-inline unsigned first_byte(uint64_t highs)
-{
-    return lowest_bit(highs) / 8;
 }
 
 // All bits of the bytes before byte n (n from 0 to 8).
@@ -309,16 +303,16 @@ inline void add_to_window(const unsigned char* at, unsigned k, LineWindow* windo
     window->quotes |= uint64_t{flags.quotes} << (16 * k);
 }
 
-// Splits the line that starts at `at` into its first LINE_WORDS words, and
-// tells whether it holds a double quote, when
-// the line is shorter than SHORT_LINE bytes; returns its length, or
-// SHORT_LINE when it is longer (and then nothing is split).  Reads 32
-// bytes, and 64 when no line feed is among the first 32.
+// Splits the line that starts at `at` into its first LINE_WORDS words and
+// tells whether it holds a double quote, when the line is shorter than
+// SHORT_LINE bytes; returns its length, or SHORT_LINE when it is longer (and
+// then nothing is split).  Reads 32 bytes, and 64 when no line feed is among
+// the first 32.
 //
-// One window holds a flag for each of the 64 bytes: white (every white
-// byte, line feeds included) and feeds.  Word starts are the non-white
-// bytes after a white one, word ends the white bytes after a non-white
-// one.  A stop bit at 63 gives missing words an empty start and end.
+// One window holds flags for 64 bytes: white (line feeds included), feeds
+// and quotes.  Word starts are the non-white bytes after a white one, word
+// ends the white bytes after a non-white one.  A stop bit at 63 gives
+// missing words an empty start and end.
 inline size_t split_short_line(const unsigned char* at, Word* words, bool* quoted)
 {
     // The first 32 bytes always, the rest only for longer lines: a loop that
