@@ -85,10 +85,9 @@ int skynote_main(int argc, char** argv)
         status = run_mode(argc, argv);
     } catch (const StreamFailure& failed) {
         failure = failed.message;
+        err_text(failure);
         status = STATUS_FAILED;
     }
-    if (failure)
-        err_text(failure);
     if (!out_finish() && failure != WRITE_FAILED) {
         err_text(WRITE_FAILED);
         status = STATUS_FAILED;
