@@ -1,59 +1,17 @@
 // Runs the whole tool in memory on arbitrary bytes: the first byte is the
 // mode letter (0 runs it without an argument), the rest is standard input.
 // Besides crashes it checks what must hold for every input, against a small
-// model of the input written here independently of the tool.
-#include "skynote.h"
-#include "textstream.h"
+// model of the input written here independently of the tool, and that the
+// long way alone writes the same bytes as the fast ways.
+#include "harness.h"
 
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
-#include <sys/mman.h>
-#include <unistd.h>
 #include <vector>
 
 namespace {
-
-int memory_file(const std::string& bytes)
-{
-    int fd = memfd_create("skynote", 0);
-    if (fd < 0 || write(fd, bytes.data(), bytes.size()) != static_cast<ssize_t>(bytes.size()))
-        std::abort();
-    lseek(fd, 0, SEEK_SET);
-    return fd;
-}
-
-std::string file_bytes(int fd)
-{
-    std::string bytes;
-    char chunk[65536];
-    lseek(fd, 0, SEEK_SET);
-    for (ssize_t n; (n = read(fd, chunk, sizeof chunk)) > 0;)
-        bytes.append(chunk, static_cast<size_t>(n));
-    close(fd);
-    return bytes;
-}
-
-struct Run {
-    std::string out;
-    std::string err;
-    int status;
-};
-
-Run run_tool(char mode, const std::string& input)
-{
-    int in = memory_file(input);
-    int out = memory_file("");
-    int err = memory_file("");
-    stream_open(in, out, err);
-    char name[] = "skynote";
-    char arg[] = {mode, '\0'};
-    char* argv[] = {name, arg, nullptr};
-    int status = skynote_main(mode == '\0' ? 1 : 2, argv);
-    close(in);
-    return {file_bytes(out), file_bytes(err), status};
-}
 
 void check(bool holds, const char* what)
 {
@@ -129,7 +87,7 @@ size_t count_of(const std::string& bytes, const std::string& what)
     return count;
 }
 
-void check_raw_list(const Run& run, const std::string& body)
+void check_raw_list(const ToolRun& run, const std::string& body)
 {
     size_t objects = 0;
     for (const std::string& word : words_of(body))
@@ -140,7 +98,7 @@ void check_raw_list(const Run& run, const std::string& body)
     check(run.err.empty(), "raw lists have no diagnostics");
 }
 
-void check_deep_sky_list(char mode, const Run& run, const std::string& body)
+void check_deep_sky_list(char mode, const ToolRun& run, const std::string& body)
 {
     size_t rows = 0;
     size_t line_ends = 0;
@@ -175,7 +133,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         return 0;
     char mode = static_cast<char>(data[0]);
     std::string input(reinterpret_cast<const char*>(data + 1), size - 1);
-    Run run = run_tool(mode, input);
+    ToolRun run = run_tool(mode, input);
+    bool fast = fast_ways;
+    fast_ways = !fast;
+    ToolRun other_way = run_tool(mode, input);
+    fast_ways = fast;
+    check(other_way == run, "the fast ways write what the long way writes");
     check_line_ends(run.out);
     check_line_ends(run.err);
 
@@ -197,7 +160,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     // Nothing after the first Ctrl-Z is read.
     size_t ctrl_z = input.find('\x1a');
     if (ctrl_z != std::string::npos) {
-        Run cut = run_tool(mode, input.substr(0, ctrl_z + 1));
+        ToolRun cut = run_tool(mode, input.substr(0, ctrl_z + 1));
         check(cut.out == run.out && cut.err == run.err && cut.status == run.status,
               "input after Ctrl-Z changes nothing");
     }

@@ -69,6 +69,12 @@ int run_mode(int argc, char** argv)
 
 } // namespace
 
+#ifdef SKYNOTE_LONG_WAY
+bool fast_ways = false;
+#else
+bool fast_ways = true;
+#endif
+
 void print_help()
 {
     for (const char* row : HELP_ROWS)

@@ -257,7 +257,7 @@ void write_row(const ListLine& line, const ListState& state)
     // Rows without a double quote, nearly all of them, go out in one piece.
     bool quoted = state.setup_quoted || line.quoted;
     const Word* words = line.words;
-    if (!quoted && write_short_row(words, state))
+    if (fast_ways && !quoted && write_short_row(words, state))
         return;
     const Word fields[] = {
         words[KAT],   words[NR],  {"", 0},    words[TYP], text_word(state.inst),
@@ -290,12 +290,14 @@ void read_normal_line(char mode, ListLine* line, const ListState& state)
         write_row(*line, state);
         return;
     }
-    // The ~ turns back into a blank when mode d reads the entry.
-    if ((words[KAT].len | words[NR].len) < FIELD_COPY) {
-        char* to = put_field(out_claim(words[KAT].len + words[NR].len + 2), words[KAT]);
+    // The ~ turns back into a blank when mode d reads the entry.  The blank
+    // after it is a write of its own, which sends the claimed room out at
+    // once on a terminal.
+    if (fast_ways && (words[KAT].len | words[NR].len) < FIELD_COPY) {
+        char* to = put_field(out_claim(words[KAT].len + words[NR].len + 1), words[KAT]);
         *to++ = '~';
-        to = put_field(to, words[NR]);
-        *to = ' ';
+        put_field(to, words[NR]);
+        out_bytes(" ", 1);
         return;
     }
     out_word(words[KAT]);
@@ -309,11 +311,13 @@ void read_normal_line(char mode, ListLine* line, const ListState& state)
 // way.  False at the end of input.
 bool read_list_line(ListLine* line)
 {
-    size_t len = scan::split_short_line(input.next, line->words, &line->quoted);
-    if (len < scan::SHORT_LINE && input.next + len < input.end) {
-        line->text = {reinterpret_cast<const char*>(input.next), len};
-        input.next += len + 1;
-        return true;
+    if (fast_ways) {
+        size_t len = scan::split_short_line(input.next, line->words, &line->quoted);
+        if (len < scan::SHORT_LINE && input.next + len < input.end) {
+            line->text = {reinterpret_cast<const char*>(input.next), len};
+            input.next += len + 1;
+            return true;
+        }
     }
     if (!in_read_line(&line->text))
         return false;

@@ -276,6 +276,30 @@ bool put_short_token(char mode, Source* source, const unsigned char* at, size_t 
     return true;
 }
 
+// Writes the short tokens that end inside the buffer: most of them through
+// 64-byte windows, then the next one after the white space.  False when the
+// next token must take the long way, or the buffer is used up.
+bool put_short_tokens(char mode, Source* source, char* token)
+{
+    scan::TokenWindow window = scan::token_window(input.next);
+    const unsigned char* at;
+    size_t n;
+    while (scan::next_token(window, &at, &n) && at + n < input.end &&
+           put_short_token(mode, source, at, n, token))
+        window.done = static_cast<size_t>(at + n - window.base);
+    input.next = scan::skip_white(window.base + window.done, input.end);
+    if (input.next >= input.end) {
+        input.next = input.end;
+        return false;
+    }
+    at = input.next;
+    n = scan::short_token_length(at);
+    if (n == 0 || at + n >= input.end || !put_short_token(mode, source, at, n, token))
+        return false;
+    input.next = at + n;
+    return true;
+}
+
 } // namespace
 
 void normalize_moon_name(char* name, size_t len)
@@ -337,29 +361,11 @@ void convert_raw_list(char mode)
     set_page(&source, "", 0);
     set_book(&source, "", 0);
     for (;;) {
-        // Most tokens: short ones that end inside 64 bytes of the buffer.
-        scan::TokenWindow window = scan::token_window(input.next);
-        const unsigned char* at;
-        size_t n;
-        while (scan::next_token(window, &at, &n) && at + n < input.end &&
-               put_short_token(mode, &source, at, n, token))
-            window.done = static_cast<size_t>(at + n - window.base);
-        input.next = window.base + window.done;
-        // Then one token of any kind, from any place: the long way if need be.
-        input.next = scan::skip_white(input.next, input.end);
-        if (input.next >= input.end) {
-            input.next = input.end;
-            if (!in_more())
-                return;
+        if (fast_ways && put_short_tokens(mode, &source, token))
             continue;
-        }
-        at = input.next;
-        n = scan::short_token_length(at);
-        if (n > 0 && at + n < input.end && put_short_token(mode, &source, at, n, token)) {
-            input.next = at + n;
-            continue;
-        }
-        read_token(token, &len);
+        // One token of any kind, from any place.
+        if (!read_token(token, &len))
+            return;
         if (token[0] == BOOK_MARKER) {
             set_book(&source, token + 1, len - 1);
         } else if (token[0] == PAGE_MARKER) {

@@ -36,6 +36,13 @@ struct Word {
     size_t len;
 };
 
+// The fast ways (short tokens through the token windows, short list lines
+// through one scanning window, rows and index entries in one piece) write
+// exactly what the long way writes.  Tests switch them off to compare the
+// two; a build with SKYNOTE_LONG_WAY starts without them, so that every case
+// of the suite takes the long way.
+extern bool fast_ways;
+
 // Command front: runs the tool on the streams given to stream_open and
 // returns the exit status; nothing below it ends the process.
 int skynote_main(int argc, char** argv);

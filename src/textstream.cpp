@@ -42,14 +42,29 @@ bool is_terminal(int fd)
     return handle != INVALID_HANDLE_VALUE && GetConsoleMode(handle, &console_mode) != 0;
 }
 
-long read_some(int fd, char* data, size_t room)
+long system_read(int fd, char* data, size_t room)
 {
     return _read(fd, data, static_cast<unsigned>(std::min<size_t>(room, INT_MAX)));
 }
 
-long write_some(int fd, const char* data, size_t len)
+long system_write(int fd, const char* data, size_t len)
 {
     return _write(fd, data, static_cast<unsigned>(std::min<size_t>(len, INT_MAX)));
+}
+
+int system_close(int fd)
+{
+    return _close(fd);
+}
+
+long read_some(int fd, char* data, size_t room)
+{
+    return system_calls.read(fd, data, room);
+}
+
+long write_some(int fd, const char* data, size_t len)
+{
+    return system_calls.write(fd, data, len);
 }
 #else
 void use_binary_mode(int)
@@ -77,10 +92,25 @@ bool must_retry(int fd, short event)
     return true;
 }
 
+long system_read(int fd, char* data, size_t room)
+{
+    return read(fd, data, room);
+}
+
+long system_write(int fd, const char* data, size_t len)
+{
+    return write(fd, data, len);
+}
+
+int system_close(int fd)
+{
+    return close(fd);
+}
+
 long read_some(int fd, char* data, size_t room)
 {
     for (;;) {
-        ssize_t n = read(fd, data, room);
+        long n = system_calls.read(fd, data, room);
         if (n >= 0 || !must_retry(fd, POLLIN))
             return n;
     }
@@ -89,7 +119,7 @@ long read_some(int fd, char* data, size_t room)
 long write_some(int fd, const char* data, size_t len)
 {
     for (;;) {
-        ssize_t n = write(fd, data, len);
+        long n = system_calls.write(fd, data, len);
         if (n >= 0 || !must_retry(fd, POLLOUT))
             return n;
     }
@@ -246,6 +276,7 @@ bool read_more(size_t keep)
 } // namespace
 
 const char WRITE_FAILED[] = "Schreibfehler auf der Standardausgabe\n";
+SystemCalls system_calls = {system_read, system_write, system_close};
 
 const bool WHITE_SPACE[256] = {
     false, false, false, false, false, false, false, false, // NUL is a word byte
@@ -278,7 +309,13 @@ void stream_open(int in, int out, int err)
 
 bool out_finish()
 {
-    return out_try_flush(out_pending());
+    bool written = out_try_flush(out_pending());
+    // Some file systems report a failed write only when the file is closed.
+    // A descriptor that was never open has failed at its first write, if any.
+    if (system_calls.close(out_fd) != 0 && errno != EINTR && errno != EBADF)
+        out_failed = true;
+    out_fd = -1;
+    return written && !out_failed;
 }
 
 bool err_lost()

@@ -15,10 +15,20 @@ struct StreamFailure {
 };
 extern const char WRITE_FAILED[];
 
-// Attaches the layer to three open descriptors; a run starts afresh.
+// The system calls under the layer.  Tests replace them to make reads,
+// writes and the close fail, stop short or ask to be retried.
+struct SystemCalls {
+    long (*read)(int fd, char* data, size_t room);
+    long (*write)(int fd, const char* data, size_t len);
+    int (*close)(int fd);
+};
+extern SystemCalls system_calls;
+
+// Attaches the layer to three open descriptors; a run starts afresh.  The
+// layer closes out_fd at the end (out_finish), the others stay open.
 void stream_open(int in_fd, int out_fd, int err_fd);
-// Writes what is still held back; false when standard output failed, now or
-// earlier.  Never throws, so that it can follow any failure.
+// Writes what is still held back and closes standard output; false when it
+// failed, now or earlier.  Never throws, so that it can follow any failure.
 bool out_finish();
 // True when the error stream could not take a message.
 bool err_lost();
@@ -62,7 +72,8 @@ inline void out_word(Word word)
     out_bytes(word.data, word.len);
 }
 // Hands out room for len (at most 512) bytes of output, which the caller
-// fills before it writes anything else; they hold no line feed.
+// fills before it writes anything else; they hold no line feed.  On a
+// terminal the next write sends them, so every record ends with a write.
 char* out_claim_slow(size_t len);
 inline char* out_claim(size_t len)
 {

@@ -1,10 +1,8 @@
 // Unit tests of the pure functions and of the text-stream layer.
-#include "skynote.h"
-#include "textstream.h"
+#include "harness.h"
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
@@ -134,31 +132,25 @@ TEST(CodeTables, WholeWordsCaseSensitiveSeparateTables)
     EXPECT_EQ(catalogue("N"), "N");
 }
 
-// The layer on real descriptors: a temporary file stands for a shared
-// stdout and stderr.
+// The layer on memory files, standard output and the error stream in one
+// of them, as with 2>&1.
 struct StreamFiles {
-    std::FILE* in;
-    std::FILE* shared;
+    int in;
+    int shared;
 };
 
 StreamFiles open_streams(const std::string& input)
 {
-    StreamFiles files = {std::tmpfile(), std::tmpfile()};
-    std::fwrite(input.data(), 1, input.size(), files.in);
-    std::rewind(files.in);
-    stream_open(fileno(files.in), fileno(files.shared), fileno(files.shared));
+    StreamFiles files = {memory_file(input), memory_file("")};
+    stream_open(files.in, dup(files.shared), files.shared);
     return files;
 }
 
 std::string close_streams(StreamFiles files)
 {
-    std::string bytes;
-    std::rewind(files.shared);
-    for (int c; (c = std::fgetc(files.shared)) != EOF;)
-        bytes += static_cast<char>(c);
-    std::fclose(files.in);
-    std::fclose(files.shared);
-    return bytes;
+    out_finish();
+    close(files.in);
+    return file_bytes(files.shared);
 }
 
 // Writes data of the given size (after CR LF translation), a message, more
@@ -209,37 +201,56 @@ TEST(TextStreams, OnlyWholeBlocksGoOutBeforeTheBufferIsFull)
     EXPECT_EQ(bytes.substr(bytes.size() - 44), std::string(42, 'a' + (lines - 1) % 26) + "\r\n");
 }
 
+// What arrives at the terminal's other end, waiting up to a second for
+// `want` bytes.
+std::string seen_on(int terminal, size_t want)
+{
+    std::string seen;
+    char chunk[256];
+    for (int tries = 0; seen.size() < want && tries < 100; ++tries) {
+        ssize_t n = read(terminal, chunk, sizeof chunk);
+        if (n > 0)
+            seen.append(chunk, static_cast<size_t>(n));
+        else
+            usleep(10000);
+    }
+    return seen;
+}
+
 TEST(TextStreams, TerminalGetsEveryWriteAtOnce)
 {
     int terminal = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK);
-    ASSERT_GE(terminal, 0);
-    ASSERT_EQ(grantpt(terminal), 0);
-    ASSERT_EQ(unlockpt(terminal), 0);
+    if (terminal < 0 || grantpt(terminal) != 0 || unlockpt(terminal) != 0)
+        GTEST_SKIP() << "no pseudo-terminal can be opened here";
     int screen = open(ptsname(terminal), O_RDWR | O_NOCTTY);
     ASSERT_GE(screen, 0);
     struct termios raw;
     tcgetattr(screen, &raw);
     cfmakeraw(&raw); // the bytes as written, without the terminal's own CR handling
     tcsetattr(screen, TCSANOW, &raw);
-    std::FILE* in = std::tmpfile();
-    stream_open(fileno(in), screen, screen);
+    int in = memory_file("");
+    stream_open(in, dup(screen), screen);
     char* line = out_claim(3);
     std::memcpy(line, "abc", 3);
     out_line_end();
     out_bytes("d", 1);
     const Word row[] = {{"x", 1}, {"y", 1}};
     out_joined(row, 2, ';');
-    char seen[16] = {};
-    ssize_t got = 0;
-    for (int tries = 0; got < 9 && tries < 100; ++tries) {
-        ssize_t n = read(terminal, seen + got, sizeof seen - 1 - static_cast<size_t>(got));
-        if (n > 0)
-            got += n;
-        else
-            usleep(10000);
-    }
-    EXPECT_EQ(std::string(seen, static_cast<size_t>(got)), "abc\r\ndx;y");
-    std::fclose(in);
+    EXPECT_EQ(seen_on(terminal, 9), "abc\r\ndx;y");
+    out_finish();
+    close(in);
+
+    // An index entry shows before the next line's diagnostic, not at the
+    // next percent line.
+    in = memory_file("h\n% A 1 b c d\nx n 1 6 3\nx n 2\n");
+    stream_open(in, dup(screen), screen);
+    char name[] = "skynote";
+    char mode[] = "L";
+    char* argv[] = {name, mode, nullptr};
+    EXPECT_EQ(skynote_main(2, argv), 0);
+    const std::string want = "\r\n%A\r\n#1 NGC~1 fehlerhafte Normalzeile: x n 2\r\nNGC~2 ";
+    EXPECT_EQ(seen_on(terminal, want.size()), want);
+    close(in);
     close(screen);
     close(terminal);
 }
@@ -280,12 +291,9 @@ TEST(ShortWays, WriteWhatTheLongWayWrites)
             tokens.push_back(token);
             input += token + (random() % 8 ? " " : "\n");
         }
-        StreamFiles files = open_streams(input);
-        char name[] = "skynote";
-        char arg[] = {mode, '\0'};
-        char* argv[] = {name, arg, nullptr};
-        ASSERT_EQ(skynote_main(2, argv), 0);
-        EXPECT_TRUE(close_streams(files) == long_way(mode, tokens)) << "mode " << mode;
+        ToolRun run = run_tool(mode, input);
+        ASSERT_EQ(run.status, 0);
+        EXPECT_TRUE(run.out == long_way(mode, tokens)) << "mode " << mode;
     }
 }
 

@@ -12,12 +12,18 @@ check full-L "${setup}x n 891 60 3 hell OIII\n" '\r\n%A\r\n#7 NGC~891 ' '' 0 L
 check without-bem-filter "${setup}g m 13 40 4\n" 'M;13;;Gb;T;80;ZQ;40;5.5;4;;\r\n' '' 0 l
 check percent-bem "${setup}p n 7293 50 2 % OIII\n" 'NGC;7293;;PN;T;80;ZQ;50;5.5;2;;OIII\r\n' '' 0 l
 check percent-word-bem "${setup}p n 7293 50 2 %hell OIII\n" 'NGC;7293;;PN;T;80;ZQ;50;5.5;2;;OIII\r\n' '' 0 l
-check extra-words "${setup}o i 4665 30 1 a b c d e f g\n" 'IC;4665;;OC;T;80;ZQ;30;5.5;1;a;b\r\n' '' 0 l
+check extra-words "${setup}o i 4665 30 1 a b c d e f g\no i 4665 30 1 a b c d e f g h i j k l m n o p q r s t u v w x y z\n" \
+    'IC;4665;;OC;T;80;ZQ;30;5.5;1;a;b\r\nIC;4665;;OC;T;80;ZQ;30;5.5;1;a;b\r\n' '' 0 l
 check tabs "${setup}b\tn\t1\t2\t3\n" 'NGC;1;;Nb;T;80;ZQ;2;5.5;3;;\r\n' '' 0 l
+# Bytes 0x80 to 0xFF are word bytes, in short lines and in long ones.
+high='x n\x89 1\xa0 2\x8d 3\x8a hell\x8b\x8c OIII\x89\x8a\x8b\x8c\x8d\xa0'
+high_row='n\x89;1\xa0;;Gx;T;80;ZQ;2\x8d;5.5;3\x8a;hell\x8b\x8c;OIII\x89\x8a\x8b\x8c\x8d\xa0'
+check high-bytes "${setup}$high\n${high}_padding_to_64_bytes_\n" \
+    "$high_row\r\n${high_row}_padding_to_64_bytes_\r\n" '' 0 l
 
 # A field with a double quote is quoted for spreadsheets; ; and = stay as typed.
-check quotes "${setup}"'x n 1 2 3 "hell\nx "n 2 2 3 a"b"" F\nx n 3 2 3 =1;2\n% A 7 T" 80 5.5\nx n 4 2 3\n' \
-    'NGC;1;;Gx;T;80;ZQ;2;5.5;3;"""hell";\r\n"""n";2;;Gx;T;80;ZQ;2;5.5;3;"a""b""""";F\r\nNGC;3;;Gx;T;80;ZQ;2;5.5;3;=1;2;\r\nNGC;4;;Gx;"T""";80;ZQ;2;5.5;3;;\r\n' '' 0 l
+check quotes "${setup}"'x n 1 2 3 "hell\nx "n 2 2 3 a"b"" F\nx n 3 2 3 =1;2\n% A 7 T" 80 5.5\nx n 4 2 3\n% A 7 T 80 5"5\nx n 5 2 3\n% A 7 T 80 5.5\nx n 6 2 3 "a_remark_long_enough_for_a_line_of_64_bytes_\n' \
+    'NGC;1;;Gx;T;80;ZQ;2;5.5;3;"""hell";\r\n"""n";2;;Gx;T;80;ZQ;2;5.5;3;"a""b""""";F\r\nNGC;3;;Gx;T;80;ZQ;2;5.5;3;=1;2;\r\nNGC;4;;Gx;"T""";80;ZQ;2;5.5;3;;\r\nNGC;5;;Gx;T;80;ZQ;2;"5""5";3;;\r\nNGC;6;;Gx;T;80;ZQ;2;5.5;3;"""a_remark_long_enough_for_a_line_of_64_bytes_";\r\n' '' 0 l
 check quotes-L "${setup}"'x "n 1 2 3\n' '\r\n%A\r\n#7 "n~1 ' '' 0 L
 
 # Fields at the edge of the short way's 16-byte copies, and a long setup.
@@ -56,8 +62,9 @@ check blank-lines "${setup}\n  \t \n\n" '' '' 0 l
 check not-percent-lines "${setup}%% n 1 2 3\n%x n 2 2 3\n" '\r\n%A\r\n#7 NGC~1 NGC~2 ' '' 0 L
 check no-final-lf "${setup}x n 1 2 3" 'NGC;1;;Gx;T;80;ZQ;2;5.5;3;;\r\n' '' 0 l
 
-# A line of any length stays one line and is quoted whole.
-long=$(printf 'w%.0s' {1..3000})
+# A line of any length stays one line and is quoted whole; this one of
+# 4070 bytes ends its message's first 4096 bytes with the line end.
+long=$(printf 'w%.0s' {1..4064})
 check long-line-l "${setup}x n $long 2\n" "NGC;$long;;Gx;T;80;ZQ;2;5.5;;;\r\n" "$(bad_normal "x n $long 2")" 0 l
 check long-book-L "h\n% $long 1 T 80 5.5\nx n 1 2 3\n" "\r\n%$long\r\n#1 NGC~1 " '' 0 L
 
@@ -73,23 +80,26 @@ shared() { # NAME INPUT WANT MODE
 }
 shared small-order "${setup}x n 1 2 3\nbad\n" \
     "$(bad_normal bad)NGC;1;;Gx;T;80;ZQ;2;5.5;3;;\r\n;;;bad;T;80;ZQ;;5.5;;;\r\n" l
-input=$setup rows=''
-for i in $(seq 100 149); do
-    input+="x n $i 2 3\n"
-    rows+="NGC;$i;;Gx;T;80;ZQ;2;5.5;3;;\r\n"
-done
-printf '%b' "$rows" >"$work/rows"
+# ... also after many buffers of rows written in pieces (remarks of 16 to
+# 30 bytes).
+awk 'BEGIN { print "h"; print "% A 7 T 80 5.5"
+    for (i = 0; i < 1500; i++) printf "x n %d 2 3 %s\n", i, substr("bbbbbbbbbbbbbbbbbbbbbbbbbbbbbb", 1, 16 + i % 15)
+    print "bad" }' >"$work/in"
+awk 'NR > 2 && $1 == "x" { printf "NGC;%s;;Gx;T;80;ZQ;2;5.5;3;%s;\r\n", $3, $6 }' "$work/in" >"$work/rows"
 size=$(stat -c %s "$work/rows")
-blocks=$((size - size % 512))   # 1536 of the 1600 bytes
-as_escapes() { od -An -v -tx1 | tr -d ' \n' | sed 's/../\\x&/g'; }
-want="$(head -c $blocks "$work/rows" | as_escapes)$(bad_normal bad)"
-want+="$(tail -c +$((blocks + 1)) "$work/rows" | as_escapes);;;bad;T;80;ZQ;;5.5;;;\r\n"
-shared large-order "${input}bad\n" "$want" l
+blocks=$((size - size % 512))
+{ head -c $blocks "$work/rows"; printf '%b' "$(bad_normal bad)"; tail -c +$((blocks + 1)) "$work/rows"
+    printf '%b' ';;;bad;T;80;ZQ;;5.5;;;\r\n'; } >"$work/out.want"
+: >"$work/err.want"
+"$SKYNOTE" l <"$work/in" >"$work/out" 2>&1
+status=$?; : >"$work/err"
+verdict large-order $status 0
 
-# Rows that cross the end of the output buffer stay whole.
-row='x n 1 2 3\n'
-check many-rows "$setup$(for _ in {1..5000}; do printf '%s' "$row"; done)" \
-    "$(for _ in {1..5000}; do printf '%s' 'NGC;1;;Gx;T;80;ZQ;2;5.5;3;;\r\n'; done)" '' 0 l
+# Rows that cross the end of the output buffer stay whole, and one ends
+# exactly at its end (64 KiB), where the short way copies past it.
+rows() { for _ in $(seq "$1"); do printf '%s' "$2"; done; }
+check many-rows "h\n$(rows 11 'x n 10 2 3\n')$(rows 4000 'x n 1 2 3\n')" \
+    "$(rows 11 'NGC;10;;Gx;;;ZQ;2;;3;;\r\n')$(rows 4000 'NGC;1;;Gx;;;ZQ;2;;3;;\r\n')" '' 0 l
 
 # The index stream reads back in mode d: one object line per observation.
 printf '%b' "h\nx n 0 1 2\n% A 7 T 80 5.5\nx n 891 60 3\ng m 13 40 4\n% B 9 T 80 5.5\no i 4665 1 1\n" >"$work/list"

@@ -3,6 +3,8 @@
 . "$(dirname "$0")/lib.sh"
 
 each underscores m 'mare_imbrium=Mare Imbrium' 'x_=X ' 'a__b=A  B' '_=' 'le_monnier=Le Monnier' 'zeta_z=Zeta Z'
+each lengths m 'a_b_c_d=A B C D' 'a_b_c_de=A B C De' 'a_b_c_d_e=A B C D E' 'a_b_c_d_e_f_g_h=A B C D E F G H' \
+    'a_b_c_d_e_f_g_hi=A B C D E F G Hi' 'a_b_c_d_e_f_g_h_i=A B C D E F G H I'
 each case-kept m 'mOnS=MOnS' 'MARE=MARE' 'sinus_Iridum=Sinus Iridum' '1_a=1 A'
 each tilde-ordinary m 'a~b=A~b' '"1="1' 'm31=M31' '12=12'
 # A leading underscore gives a leading blank, which obj would lose.

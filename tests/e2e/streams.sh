@@ -30,20 +30,30 @@ check lone-lf '\n' '' '' 0 d
 # Tab, vertical tab and form feed separate tokens; 0x80 to 0xFF and NUL do not.
 check white-space 'h\n1\t2\v3\f4  \n\n5' \
     "$(obj 'NGC   1' '' '')$(obj 'NGC   2' '' '')$(obj 'NGC   3' '' '')$(obj 'NGC   4' '' '')$(obj 'NGC   5' '' '')" '' 0 d
-check high-bytes 'h\n%B\xfc #\xa0 \xfc\xa0\xff~x\n' \
-    '\xfc\xa0\xff x                         B\xfc         \xa0\r\n' '' 0 d
+check high-bytes 'h\n%B\xfc #\xa0 \xfc\xa0\xff~x \x89abc\x8a\x8b\x8c\x8d\xa0defghijklmno\xa0\n' \
+    '\xfc\xa0\xff x                         B\xfc         \xa0\r\n\x89abc\x8a\x8b\x8c\x8d\xa0defghijklmno\xa0        B\xfc         \xa0\r\n' '' 0 d
 check nul-byte 'h\n%\x00B 1\x002\n' \
     'NGC 1\x002                       \x00B          \r\n' '' 0 d
 
-# A failed write or read is reported, never passed off as success.
+# A word whose first 1024 bytes end exactly where a read ends.
+head -c 2000000 /dev/zero | tr '\0' y >"$work/rest"
+x1024=$(printf 'x%.0s' {1..1024})
+{ printf 'h\n%s' "$x1024"; sleep 0.3; cat "$work/rest"; printf ' 5\n'; } | "$SKYNOTE" d >"$work/out" 2>"$work/err"
+printf '%b' "${x1024:0:42}\r\n$(obj 'NGC   5' '' '')" >"$work/out.want"; : >"$work/err.want"
+verdict read-ends-at-1024 $? 0
+
+# A failed write or read is reported once, never passed off as success;
+# also when the failure shows during the run (many blocks) and again at the end.
 printf '%b' 'h\n5\n' >"$work/in"
 : >"$work/out.want"
 printf '%b' 'Schreibfehler auf der Standardausgabe\r\n' >"$work/err.want"
+"$SKYNOTE" d <"$work/in" >&- 2>"$work/err"
+status=$?; : >"$work/out"
+verdict closed-stdout $status 1
+{ echo h; seq 3000; } >"$work/in"
 "$SKYNOTE" d <"$work/in" >/dev/full 2>"$work/err"
 status=$?; : >"$work/out"
 verdict dev-full $status 1
-"$SKYNOTE" d <"$work/in" >&- 2>"$work/err"
-verdict closed-stdout $? 1
 
 # A diagnostic that cannot be written fails the run, after all the data.
 printf '%b' 'h\nx n 1 2\n' >"$work/in"
@@ -58,7 +68,7 @@ nonblocking() {
     perl -MFcntl -e 'for my $fh (*STDIN, *STDOUT) { fcntl($fh, F_SETFL, fcntl($fh, F_GETFL, 0) | O_NONBLOCK) or die }
         exec @ARGV or die' "$@"
 }
-if skip_when_emulated non-blocking "Windows handles have no O_NONBLOCK: the emulator's pipes, not skynote.exe, would be tested"; then
+if skip_on_windows non-blocking "Windows handles have no O_NONBLOCK: the emulator's pipes, not skynote.exe, would be tested"; then
     { echo h; seq 3000; } >"$work/in"
     "$SKYNOTE" d <"$work/in" >"$work/out.want"
     { head -1 "$work/in"; sleep 0.3; tail -n +2 "$work/in"; } | nonblocking "$SKYNOTE" d 2>"$work/err" | { sleep 0.3; cat; } >"$work/out"
