@@ -57,14 +57,10 @@ int system_close(int fd)
     return _close(fd);
 }
 
-long read_some(int fd, char* data, size_t room)
+// Windows descriptors have no non-blocking mode: a failure is final.
+bool must_retry(int, bool)
 {
-    return system_calls.read(fd, data, room);
-}
-
-long write_some(int fd, const char* data, size_t len)
-{
-    return system_calls.write(fd, data, len);
+    return false;
 }
 #else
 void use_binary_mode(int)
@@ -78,13 +74,13 @@ bool is_terminal(int fd)
 
 // A pipeline may hand over descriptors left non-blocking: then "not yet"
 // means wait, not fail.
-bool must_retry(int fd, short event)
+bool must_retry(int fd, bool writing)
 {
     if (errno == EINTR)
         return true;
     if (errno != EAGAIN && errno != EWOULDBLOCK)
         return false;
-    pollfd ready = {fd, event, 0};
+    pollfd ready = {fd, static_cast<short>(writing ? POLLOUT : POLLIN), 0};
     while (poll(&ready, 1, -1) < 0) {
         if (errno != EINTR)
             return false;
@@ -106,12 +102,13 @@ int system_close(int fd)
 {
     return close(fd);
 }
+#endif
 
 long read_some(int fd, char* data, size_t room)
 {
     for (;;) {
         long n = system_calls.read(fd, data, room);
-        if (n >= 0 || !must_retry(fd, POLLIN))
+        if (n >= 0 || !must_retry(fd, false))
             return n;
     }
 }
@@ -120,11 +117,10 @@ long write_some(int fd, const char* data, size_t len)
 {
     for (;;) {
         long n = system_calls.write(fd, data, len);
-        if (n >= 0 || !must_retry(fd, POLLOUT))
+        if (n >= 0 || !must_retry(fd, true))
             return n;
     }
 }
-#endif
 
 constexpr unsigned char CARRIAGE_RETURN = '\r';
 constexpr unsigned char CTRL_Z = 0x1A;

@@ -30,6 +30,10 @@ for dir in "$@"; do
         else
             failed=$((failed + 1))
             echo "FAIL: $(basename "$input")"
+            for side in native other; do
+                echo "  $side: status $(cat "$work/$side.status"), $(wc -c <"$work/$side.out") bytes out, error stream:"
+                od -An -c "$work/$side.err" | head -5
+            done
         fi
     done
 done

@@ -139,4 +139,11 @@ TEST(Scan, ShortMoonNamesAsTheByteLoop)
     }
 }
 
+// Big-endian machines swap every load and store; here only this shows it.
+TEST(Scan, ByteSwapReversesAllEightBytes)
+{
+    EXPECT_EQ(scan::byte_swap(0x0102030405060708u), 0x0807060504030201u);
+    EXPECT_EQ(scan::byte_swap(0xFF000000000000A0u), 0xA0000000000000FFu);
+}
+
 } // namespace

@@ -32,6 +32,13 @@ check fields-15-20 "${setup}$f $f $f $f $f $f $g\n% A 7 Dobson_Newton_Reflektor_
     "$f;$f;;$f;T;80;ZQ;$f;5.5;$f;$f;$g\r\n$f;$f;;$f;Dobson_Newton_Reflektor_2;203;ZQ;$f;5.5;$f;$f;$f\r\n" '' 0 l
 check fields-15-20-L "${setup}x $f $f 1 1\nx $g $g 1 1\n" "\r\n%A\r\n#7 $f~$f $g~$g " '' 0 L
 
+# Lines of 62 to 64 bytes (the short way takes 62 at the most) of 6 to 8
+# words, one of them with a quote.
+p40=abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMN
+lines="${setup}x n 891 60 3 ${p40}ABCDEFGHI\nx n 891 60 3 hell ${p40}ABCDE\nx n 891 60 3 \"hell OIII ${p40}\n"
+check line-lengths "$lines" "NGC;891;;Gx;T;80;ZQ;60;5.5;3;${p40}ABCDEFGHI;\r\nNGC;891;;Gx;T;80;ZQ;60;5.5;3;hell;${p40}ABCDE\r\nNGC;891;;Gx;T;80;ZQ;60;5.5;3;\"\"\"hell\";OIII\r\n" '' 0 l
+check line-lengths-L "$lines" '\r\n%A\r\n#7 NGC~891 NGC~891 NGC~891 ' '' 0 L
+
 # Only whole lower-case table words are codes, and each table has its own.
 check codes 'h\nd m 1 2 3\nD n 1 2 3\ndn i 1 2 3\nm b 1 2 3\nGx ugc 1 2 3\no Mel 1 2 3\n' \
     'M;1;;DN;;;ZQ;2;;3;;\r\nNGC;1;;D;;;ZQ;2;;3;;\r\nIC;1;;dn;;;ZQ;2;;3;;\r\nb;1;;m;;;ZQ;2;;3;;\r\nugc;1;;Gx;;;ZQ;2;;3;;\r\nMel;1;;OC;;;ZQ;2;;3;;\r\n' '' 0 l
@@ -100,6 +107,11 @@ verdict large-order $status 0
 rows() { for _ in $(seq "$1"); do printf '%s' "$2"; done; }
 check many-rows "h\n$(rows 11 'x n 10 2 3\n')$(rows 4000 'x n 1 2 3\n')" \
     "$(rows 11 'NGC;10;;Gx;;;ZQ;2;;3;;\r\n')$(rows 4000 'NGC;1;;Gx;;;ZQ;2;;3;;\r\n')" '' 0 l
+# Rows written in pieces: the first one shifts the others so that one meets
+# the end of the output buffer with room for its words, not its separators.
+b22=$(printf 'b%.0s' {1..22})
+check joined-rows "h\nx n 1 2 3 $b22\n$(rows 2000 "x n 1 2 3 ${b22}b\n")" \
+    "NGC;1;;Gx;;;ZQ;2;;3;$b22;\r\n$(rows 2000 "NGC;1;;Gx;;;ZQ;2;;3;${b22}b;\r\n")" '' 0 l
 
 # The index stream reads back in mode d: one object line per observation.
 printf '%b' "h\nx n 0 1 2\n% A 7 T 80 5.5\nx n 891 60 3\ng m 13 40 4\n% B 9 T 80 5.5\no i 4665 1 1\n" >"$work/list"

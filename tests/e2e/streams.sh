@@ -54,6 +54,10 @@ verdict closed-stdout $status 1
 "$SKYNOTE" d <"$work/in" >/dev/full 2>"$work/err"
 status=$?; : >"$work/out"
 verdict dev-full $status 1
+# Nothing written to a closed standard output: nothing failed.
+: >"$work/err.want"
+"$SKYNOTE" d </dev/null >&- 2>"$work/err"
+verdict closed-stdout-unused $? 0
 
 # A diagnostic that cannot be written fails the run, after all the data.
 printf '%b' 'h\nx n 1 2\n' >"$work/in"
