@@ -16,7 +16,8 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 
 # One file to copy: the C and C++ runtimes and the thread library go into
 # the .exe, so it needs no DLL beyond Windows' own.
-set(CMAKE_EXE_LINKER_FLAGS_INIT "-static")
+# No link time in the .exe header, so that the same sources give the same bytes.
+set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -Wl,--no-insert-timestamp")
 
 # The tests run the .exe under wine on the build machine.
 find_program(SKYNOTE_WINE wine)

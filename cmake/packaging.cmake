@@ -56,6 +56,27 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION science)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# Settings for cpack's own run, written where it reads them.
+set(CPACK_PROJECT_CONFIG_FILE ${CMAKE_BINARY_DIR}/cpack-settings.cmake)
+set(cpack_settings "")
+# The same commit gives the same package bytes: every time stamp in them is
+# the commit's, unless the caller sets SOURCE_DATE_EPOCH.
+if(DEFINED ENV{SOURCE_DATE_EPOCH})
+  set(skynote_epoch $ENV{SOURCE_DATE_EPOCH})
+else()
+  execute_process(COMMAND git log -1 --format=%ct WORKING_DIRECTORY ${PROJECT_SOURCE_DIR}
+    OUTPUT_VARIABLE skynote_epoch OUTPUT_STRIP_TRAILING_WHITESPACE ERROR_QUIET)
+endif()
+if(skynote_epoch)
+  string(APPEND cpack_settings "set(ENV{SOURCE_DATE_EPOCH} ${skynote_epoch})\n")
+endif()
+# A cross build names its machine; dpkg-shlibdeps then reads the Depends off
+# the target's C library (libc6:arm64, say, from Debian's multiarch).
+if(SKYNOTE_DEB_ARCH)
+  set(CPACK_DEBIAN_PACKAGE_ARCHITECTURE ${SKYNOTE_DEB_ARCH})
+  string(APPEND cpack_settings "set(ENV{DEB_HOST_ARCH} ${SKYNOTE_DEB_ARCH})\n")
+endif()
+file(WRITE ${CPACK_PROJECT_CONFIG_FILE} "${cpack_settings}")
 # The synopsis comes from the summary; this is the extended description.
 string(CONCAT CPACK_DEBIAN_PACKAGE_DESCRIPTION
   "An amateur astronomer types what was seen in a terse shorthand; skynote\n"
