@@ -160,6 +160,8 @@ void keep_if_given(Text* value, Word word)
         text_assign(value, word.data, word.len);
 }
 
+// Mode L writes only the book and the page; the setup is for the rows of
+// mode l.
 void read_percent_line(char mode, const ListLine& list_line, ListState* state)
 {
     Word line = list_line.text;
@@ -169,27 +171,30 @@ void read_percent_line(char mode, const ListLine& list_line, ListState* state)
     bool same_book = words[BUCH].len == 0 || same_word(words[BUCH], text_word(state->book));
     keep_if_given(&state->book, words[BUCH]);
     keep_if_given(&state->page, words[SEITE]);
+    if (mode == MODE_INDEX_EXPORT) {
+        if (!same_book) {
+            out_line_end();
+            out_bytes("%", 1);
+            out_word(text_word(state->book));
+        }
+        out_line_end();
+        out_bytes("#", 1);
+        out_word(text_word(state->page));
+        out_bytes(" ", 1);
+        return;
+    }
     keep_if_given(&state->inst, words[INST]);
     keep_if_given(&state->durchm, words[DURCHM]);
     keep_if_given(&state->fst, words[FST]);
-    state->setup_quoted = has_quote(text_word(state->inst)) || has_quote(text_word(state->durchm)) ||
-                          has_quote(text_word(state->fst));
+    // Values without a quote that a line without one sets keep it so.
+    if (list_line.quoted || state->setup_quoted)
+        state->setup_quoted = has_quote(text_word(state->inst)) ||
+                              has_quote(text_word(state->durchm)) || has_quote(text_word(state->fst));
     const Word middle[] = {{";", 1}, text_word(state->inst), {";", 1}, text_word(state->durchm),
                            {";ZQ;", 4}};
     text_join(&state->middle, middle, std::size(middle));
     const Word fst_field[] = {{";", 1}, text_word(state->fst), {";", 1}};
     text_join(&state->fst_field, fst_field, std::size(fst_field));
-    if (mode != MODE_INDEX_EXPORT)
-        return;
-    if (!same_book) {
-        out_line_end();
-        out_bytes("%", 1);
-        out_word(text_word(state->book));
-    }
-    out_line_end();
-    out_bytes("#", 1);
-    out_word(text_word(state->page));
-    out_bytes(" ", 1);
 }
 
 // A spreadsheet reads a field that begins with a double quote as quoted
@@ -276,20 +281,8 @@ void write_row(const ListLine& line, const ListState& state)
     out_line_end();
 }
 
-void read_normal_line(char mode, ListLine* line, const ListState& state)
+void write_index_entry(const Word* words)
 {
-    Word* words = line->words;
-    if (words[SB].len == 0)
-        report_line("fehlerhafte Normalzeile: ", line->text);
-    // A percent sign where the remark belongs lets a filter stand without one.
-    if (words[BEM].len > 0 && words[BEM].data[0] == '%')
-        words[BEM] = EMPTY;
-    map_type_code(&words[TYP]);
-    map_catalogue_code(&words[KAT]);
-    if (mode == MODE_LIST_EXPORT) {
-        write_row(*line, state);
-        return;
-    }
     // The ~ turns back into a blank when mode d reads the entry.  The blank
     // after it is a write of its own, which sends the claimed room out at
     // once on a terminal.
@@ -304,6 +297,23 @@ void read_normal_line(char mode, ListLine* line, const ListState& state)
     out_bytes("~", 1);
     out_word(words[NR]);
     out_bytes(" ", 1);
+}
+
+void read_normal_line(char mode, ListLine* line, const ListState& state)
+{
+    Word* words = line->words;
+    if (words[SB].len == 0)
+        report_line("fehlerhafte Normalzeile: ", line->text);
+    map_catalogue_code(&words[KAT]);
+    if (mode == MODE_INDEX_EXPORT) {
+        write_index_entry(words);
+        return;
+    }
+    // A percent sign where the remark belongs lets a filter stand without one.
+    if (words[BEM].len > 0 && words[BEM].data[0] == '%')
+        words[BEM] = EMPTY;
+    map_type_code(&words[TYP]);
+    write_row(*line, state);
 }
 
 // The next line and its words: a short line through one window of the

@@ -282,8 +282,9 @@ inline void put_moon_name16(char* to, const unsigned char* at, size_t n)
 #endif
 }
 
-// Lines shorter than this are split through one 64-bit window.
-constexpr size_t SHORT_LINE = 63;
+// Lines shorter than this are split through one 64-bit window; the bits
+// above such a line leave room for a stop bit for every word.
+constexpr size_t SHORT_LINE = 57;
 // Words of a line that the deep-sky list drivers look at.
 constexpr size_t LINE_WORDS = 7;
 
@@ -311,8 +312,8 @@ inline void add_to_window(const unsigned char* at, unsigned k, LineWindow* windo
 //
 // One window holds flags for 64 bytes: white (line feeds included), feeds
 // and quotes.  Word starts are the non-white bytes after a white one, word
-// ends the white bytes after a non-white one.  A stop bit at 63 gives
-// missing words an empty start and end.
+// ends the white bytes after a non-white one.  Stop bits from 57 up, one for
+// each word that may be missing, give missing words an empty start and end.
 inline size_t split_short_line(const unsigned char* at, Word* words, bool* quoted)
 {
     // The first 32 bytes always, the rest only for longer lines: a loop that
@@ -330,16 +331,17 @@ inline size_t split_short_line(const unsigned char* at, Word* words, bool* quote
     uint64_t in_line = (uint64_t{1} << length) - 1;
     *quoted = (window.quotes & in_line) != 0;
     uint64_t word = ~window.white & in_line;
-    const uint64_t STOP = uint64_t{1} << 63;
-    uint64_t starts = (word & ~(word << 1)) | STOP;
-    uint64_t ends = (~word & (word << 1)) | STOP;
+    const uint64_t STOPS = ~uint64_t{0} << SHORT_LINE;
+    static_assert(64 - SHORT_LINE >= LINE_WORDS, "a stop bit for every word");
+    uint64_t starts = (word & ~(word << 1)) | STOPS;
+    uint64_t ends = (~word & (word << 1)) | STOPS;
     const char* line = reinterpret_cast<const char*>(at);
     for (size_t i = 0; i < LINE_WORDS; ++i) {
         unsigned start = lowest_bit(starts);
         unsigned end = lowest_bit(ends);
         words[i] = {line + start, end - start};
-        starts &= (starts - 1) | STOP;
-        ends &= (ends - 1) | STOP;
+        starts &= starts - 1;
+        ends &= ends - 1;
     }
     return length;
 }

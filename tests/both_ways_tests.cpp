@@ -92,7 +92,7 @@ ToolRun run_with(const Faults& plan, char mode, const std::string& input)
 }
 
 // A random input around the edges of the fast ways: words of 7 to 9 and
-// 15 to 17 bytes, lines of 62 to 64 bytes and of 6 to 8 words, white runs
+// 15 to 17 bytes, lines of 56 to 58 and 63, 64 bytes and of 6 to 8 words, white runs
 // of 15 to 17 bytes, quotes, percent lines, and bytes 0x80 to 0xFF and NUL
 // beside the separators; now and then a word of a thousand bytes.
 std::string shaped_input(std::mt19937& random)
@@ -119,7 +119,7 @@ std::string shaped_input(std::mt19937& random)
             for (size_t white = pick({1, 1, 1, 2, 15, 16, 17}); white > 0; --white)
                 line += " \t\v\f "[random() % 5];
         }
-        if (size_t target = pick({0, 62, 63, 64}))
+        if (size_t target = pick({0, 56, 57, 58, 63, 64}))
             line.resize(target, 'x');
         input += line + (random() % 16 ? "\n" : "");
     }

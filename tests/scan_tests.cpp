@@ -93,7 +93,7 @@ TEST(Scan, TokensAndWhiteSpaceAsAByteLoop)
 TEST(Scan, ShortLinesSplitAsAByteLoop)
 {
     for (int round = 0; round < 20000; ++round) {
-        // Lengths around the window's edges: 8, 16, 32, 63 and 64.
+        // Lengths around the window's edges: 8, 16, 32, 57 and 64.
         size_t len = random_bytes() % 72;
         std::vector<unsigned char> buffer = random_buffer(len + 1);
         for (size_t i = 0; i < len; ++i)

@@ -32,11 +32,11 @@ check fields-15-20 "${setup}$f $f $f $f $f $f $g\n% A 7 Dobson_Newton_Reflektor_
     "$f;$f;;$f;T;80;ZQ;$f;5.5;$f;$f;$g\r\n$f;$f;;$f;Dobson_Newton_Reflektor_2;203;ZQ;$f;5.5;$f;$f;$f\r\n" '' 0 l
 check fields-15-20-L "${setup}x $f $f 1 1\nx $g $g 1 1\n" "\r\n%A\r\n#7 $f~$f $g~$g " '' 0 L
 
-# Lines of 62 to 64 bytes (the short way takes 62 at the most) of 6 to 8
+# Lines of 56 to 58 bytes (the short way takes 56 at the most) of 6 to 8
 # words, one of them with a quote.
 p40=abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMN
-lines="${setup}x n 891 60 3 ${p40}ABCDEFGHI\nx n 891 60 3 hell ${p40}ABCDE\nx n 891 60 3 \"hell OIII ${p40}\n"
-check line-lengths "$lines" "NGC;891;;Gx;T;80;ZQ;60;5.5;3;${p40}ABCDEFGHI;\r\nNGC;891;;Gx;T;80;ZQ;60;5.5;3;hell;${p40}ABCDE\r\nNGC;891;;Gx;T;80;ZQ;60;5.5;3;\"\"\"hell\";OIII\r\n" '' 0 l
+lines="${setup}x n 891 60 3 ${p40}ABC\nx n 891 60 3 hell ${p40%N}\nx n 891 60 3 \"hell OIII ${p40:0:34}\n"
+check line-lengths "$lines" "NGC;891;;Gx;T;80;ZQ;60;5.5;3;${p40}ABC;\r\nNGC;891;;Gx;T;80;ZQ;60;5.5;3;hell;${p40%N}\r\nNGC;891;;Gx;T;80;ZQ;60;5.5;3;\"\"\"hell\";OIII\r\n" '' 0 l
 check line-lengths-L "$lines" '\r\n%A\r\n#7 NGC~891 NGC~891 NGC~891 ' '' 0 L
 
 # Only whole lower-case table words are codes, and each table has its own.
