@@ -85,12 +85,9 @@ void print_help()
 // still goes out, the message follows, and the status says that it failed.
 int skynote_main(int argc, char** argv)
 {
-    int status;
-    const char* failure = nullptr;
-    try {
-        status = run_mode(argc, argv);
-    } catch (const StreamFailure& failed) {
-        failure = failed.message;
+    const char* failure;
+    int status = stream_run(run_mode, argc, argv, &failure);
+    if (failure) {
         err_text(failure);
         status = STATUS_FAILED;
     }

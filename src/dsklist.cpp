@@ -145,7 +145,8 @@ void text_join(Text* text, const Word* pieces, size_t count)
     size_t len = 0;
     for (size_t i = 0; i < count; ++i)
         len += pieces[i].len;
-    text_reserve(text, len + FIELD_COPY);
+    if (!text_reserve(text, len + FIELD_COPY))
+        return;
     text->len = 0;
     for (size_t i = 0; i < count; ++i) {
         std::memcpy(text->data + text->len, pieces[i].data, pieces[i].len);

@@ -1,7 +1,7 @@
 // The text streams.  This is the one place that knows about CR, LF, Ctrl-Z,
 // buffering and the platform: the drivers see input without a single CR and
-// never write a CR themselves, and every failure leaves here as a
-// StreamFailure for skynote_main to report.
+// never write a CR themselves, and every failure travels back to
+// skynote_main through stream_run.
 #include "textstream.h"
 
 #include <algorithm>
@@ -153,8 +153,21 @@ bool out_unbuffered = false;
 bool out_failed = false;
 bool err_failed = false;
 
+// A read, write or allocation that failed.  Where C++ has exceptions it is
+// thrown to stream_run, which ends the run at once.  A build without them
+// (the WebAssembly one) stops the streams instead: input ends, so that the
+// driver returns at its next read, and whatever it writes after the failure
+// is dropped, diagnostics included, so that the bytes are the same.
+struct StreamFailure {
+    const char* message; // the text for the error stream, line end included
+};
+const char* stopped_by = nullptr; // the failure that stopped the streams
+char dropped[2 * OUT_BLOCK + OUT_SLACK]; // room for claims after a stop
+
 // Grows only while one deep-sky list line is longer than all before it.
 Text in_buf;
+// The input before the first read, and after a failure to get a buffer.
+const unsigned char NO_INPUT[1 + IN_PADDING] = {'\n'};
 char out_buf[OUT_CAP + OUT_SLACK];
 
 size_t out_pending()
@@ -169,6 +182,25 @@ void set_out_room()
 {
     output.end = out_unbuffered || out_failed ? output.next : out_buf + OUT_CAP;
 }
+
+#if defined(__cpp_exceptions) || defined(__EXCEPTIONS)
+[[noreturn]] void fail(const char* message)
+{
+    throw StreamFailure{message};
+}
+#else
+// The first failure stops the streams; the calls after this one see an
+// ended input and an output without room, whose slow paths drop the bytes.
+void fail(const char* message)
+{
+    if (stopped_by)
+        return;
+    stopped_by = message;
+    input_ended = true;
+    input.next = input.end;
+    output.end = output.next;
+}
+#endif
 
 bool write_all(int fd, const char* data, size_t len)
 {
@@ -204,7 +236,7 @@ bool out_try_flush(size_t len)
 void out_flush(size_t len)
 {
     if (!out_try_flush(len))
-        throw StreamFailure{WRITE_FAILED};
+        fail(WRITE_FAILED);
 }
 
 // Only whole blocks go out before the end, so that every message stands after
@@ -234,8 +266,10 @@ size_t read_block(char* free, size_t room)
 {
     while (!input_ended) {
         long n = read_some(in_fd, free, room);
-        if (n < 0)
-            throw StreamFailure{READ_FAILED};
+        if (n < 0) {
+            fail(READ_FAILED);
+            return 0;
+        }
         size_t len = static_cast<size_t>(n);
         if (len == 0)
             input_ended = true;
@@ -257,11 +291,20 @@ size_t read_block(char* free, size_t room)
 // false at the end of input, with the kept bytes still there.  A line feed
 // always follows the buffered bytes, so scans for white space need no bound,
 // and IN_PADDING bytes follow that, so that word-wide loads need none either.
+// The buffer is had at the first read, inside the run, so that a failure to
+// get it is reported like any other.
 bool read_more(size_t keep)
 {
-    std::memmove(in_buf.data, input.end - keep, keep);
-    if (keep > (in_buf.cap - IN_PADDING) / 2)
+    if (keep > 0)
+        std::memmove(in_buf.data, input.end - keep, keep);
+    if (in_buf.cap == 0)
+        text_reserve(&in_buf, IN_START_CAP + IN_PADDING);
+    else if (keep > (in_buf.cap - IN_PADDING) / 2)
         text_reserve(&in_buf, 2 * in_buf.cap);
+    if (!in_buf.data) {
+        input.next = input.end = NO_INPUT;
+        return false;
+    }
     size_t len = read_block(in_buf.data + keep, in_buf.cap - keep - 1 - IN_PADDING);
     in_buf.data[keep + len] = '\n';
     input.next = reinterpret_cast<const unsigned char*>(in_buf.data);
@@ -282,7 +325,7 @@ const bool WHITE_SPACE[256] = {
     true, // blank
 };
 
-InputBuffer input = {nullptr, nullptr};
+InputBuffer input = {NO_INPUT, NO_INPUT};
 OutputBuffer output = {out_buf, out_buf};
 
 void stream_open(int in, int out, int err)
@@ -292,10 +335,9 @@ void stream_open(int in, int out, int err)
     err_fd = err;
     for (int fd : {in, out, err})
         use_binary_mode(fd);
-    text_reserve(&in_buf, IN_START_CAP + IN_PADDING);
-    in_buf.data[0] = '\n';
-    input.next = input.end = reinterpret_cast<const unsigned char*>(in_buf.data);
+    input.next = input.end = NO_INPUT;
     input_ended = false;
+    stopped_by = nullptr;
     out_unbuffered = is_terminal(out);
     out_failed = false;
     err_failed = false;
@@ -362,23 +404,27 @@ bool in_read_line(Word* line)
 
 void out_bytes_slow(const char* data, size_t len)
 {
-    while (len > 0) {
+    while (len > 0 && !stopped_by) {
         if (out_failed || out_pending() == OUT_CAP)
             out_flush(out_pending());
+        if (stopped_by)
+            return;
         size_t n = std::min(len, OUT_CAP - out_pending());
         std::memcpy(output.next, data, n);
         output.next += n;
         data += n;
         len -= n;
     }
-    if (out_unbuffered)
+    if (out_unbuffered && !stopped_by)
         out_flush(out_pending());
 }
 
 char* out_claim_slow(size_t len)
 {
-    if (out_failed || OUT_CAP - out_pending() < len)
+    if (!stopped_by && (out_failed || OUT_CAP - out_pending() < len))
         out_flush(whole_blocks());
+    if (stopped_by)
+        return dropped;
     char* room = output.next;
     output.next += len;
     if (out_unbuffered)
@@ -413,6 +459,8 @@ void out_joined(const Word* words, size_t count, char separator)
 
 void err_write(const Word* pieces, size_t count)
 {
+    if (stopped_by)
+        return;
     // A failure here shows at the next output write or at the end.
     (void)out_try_flush(whole_blocks());
     char chunk[ERR_CHUNK];
@@ -439,24 +487,46 @@ void err_text(const char* text)
     err_write(&piece, 1);
 }
 
-void text_reserve(Text* text, size_t cap)
+bool text_reserve(Text* text, size_t cap)
 {
     if (cap <= text->cap)
-        return;
+        return true;
     size_t grown = std::max({cap, 2 * text->cap, size_t{256}});
     char* data = static_cast<char*>(std::realloc(text->data, grown));
-    if (!data)
-        throw StreamFailure{OUT_OF_MEMORY};
+    if (!data) {
+        fail(OUT_OF_MEMORY);
+        return false;
+    }
     // Word-wide loads may read past the end of a value: they read zeros.
     std::memset(data + text->cap, 0, grown - text->cap);
     text->data = data;
     text->cap = grown;
+    return true;
 }
 
 void text_assign(Text* text, const char* data, size_t len)
 {
-    text_reserve(text, len);
+    if (!text_reserve(text, len))
+        return;
     if (len > 0)
         std::memcpy(text->data, data, len);
     text->len = len;
+}
+
+int stream_run(int (*body)(int, char**), int argc, char** argv, const char** failure)
+{
+    *failure = nullptr;
+#if defined(__cpp_exceptions) || defined(__EXCEPTIONS)
+    try {
+        return body(argc, argv);
+    } catch (const StreamFailure& failed) {
+        *failure = failed.message;
+        return -1;
+    }
+#else
+    int status = body(argc, argv);
+    *failure = stopped_by;
+    stopped_by = nullptr; // the message and the rest of the output may go
+    return status;
+#endif
 }

@@ -8,11 +8,11 @@
 
 #include <cstring>
 
-// A read, write or allocation that failed.  Thrown by the layer, caught by
-// skynote_main alone, which reports the message and ends the run.
-struct StreamFailure {
-    const char* message; // the text for the error stream, line end included
-};
+// Runs body on the arguments and returns its status; when a read, a write or
+// an allocation fails, body ends early and *failure is the message for the
+// error stream (line end included).  Output written before the failure
+// still goes out at out_finish; whatever body writes after it does not.
+int stream_run(int (*body)(int, char**), int argc, char** argv, const char** failure);
 extern const char WRITE_FAILED[];
 
 // The system calls under the layer.  Tests replace them to make reads,
@@ -96,7 +96,8 @@ void err_write(const Word* pieces, size_t count);
 void err_text(const char* text);
 
 void text_assign(Text* text, const char* data, size_t len);
-void text_reserve(Text* text, size_t cap);
+// False when the memory could not be had; the run has failed then.
+bool text_reserve(Text* text, size_t cap);
 
 // Tab, LF, VT, FF, CR and blank separate words; no byte above 127 does.
 extern const bool WHITE_SPACE[256];

@@ -16,11 +16,15 @@ passed=0
 failed=0
 skipped=0
 
-# skip_on_windows NAME REASON: false, after saying why, when the binary
-# under test is a Windows build (SKYNOTE_WINDOWS=1).
-skip_on_windows() {
-    [ -n "${SKYNOTE_WINDOWS:-}" ] || return 0
-    echo "SKIP: $1 ($2)"
+# skip_on PLATFORM NAME REASON: false, after saying why, when the binary
+# under test is a build for PLATFORM: windows (SKYNOTE_WINDOWS=1) or web
+# (SKYNOTE_WEB=1).
+skip_on() {
+    case $1 in
+    windows) [ -n "${SKYNOTE_WINDOWS:-}" ] || return 0 ;;
+    web) [ -n "${SKYNOTE_WEB:-}" ] || return 0 ;;
+    esac
+    echo "SKIP: $2 ($3)"
     skipped=$((skipped + 1))
     return 1
 }

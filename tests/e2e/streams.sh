@@ -47,9 +47,11 @@ verdict read-ends-at-1024 $? 0
 printf '%b' 'h\n5\n' >"$work/in"
 : >"$work/out.want"
 printf '%b' 'Schreibfehler auf der Standardausgabe\r\n' >"$work/err.want"
-"$SKYNOTE" d <"$work/in" >&- 2>"$work/err"
-status=$?; : >"$work/out"
-verdict closed-stdout $status 1
+if skip_on web closed-stdout "node opens a closed standard stream on /dev/null before the module runs"; then
+    "$SKYNOTE" d <"$work/in" >&- 2>"$work/err"
+    status=$?; : >"$work/out"
+    verdict closed-stdout $status 1
+fi
 { echo h; seq 3000; } >"$work/in"
 "$SKYNOTE" d <"$work/in" >/dev/full 2>"$work/err"
 status=$?; : >"$work/out"
@@ -72,7 +74,7 @@ nonblocking() {
     perl -MFcntl -e 'for my $fh (*STDIN, *STDOUT) { fcntl($fh, F_SETFL, fcntl($fh, F_GETFL, 0) | O_NONBLOCK) or die }
         exec @ARGV or die' "$@"
 }
-if skip_on_windows non-blocking "Windows handles have no O_NONBLOCK: the emulator's pipes, not skynote.exe, would be tested"; then
+if skip_on windows non-blocking "Windows handles have no O_NONBLOCK: the emulator's pipes, not skynote.exe, would be tested"; then
     { echo h; seq 3000; } >"$work/in"
     "$SKYNOTE" d <"$work/in" >"$work/out.want"
     { head -1 "$work/in"; sleep 0.3; tail -n +2 "$work/in"; } | nonblocking "$SKYNOTE" d 2>"$work/err" | { sleep 0.3; cat; } >"$work/out"
