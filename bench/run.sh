@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Throughput, memory and start-up benchmark.  Builds SKYNOTE in Release,
-# generates the inputs (deterministic, over 100 MB per mode, so that every
+# generates the inputs (deterministic, 100 MB and more per mode, so that every
 # timed run lasts well over 0.2 s and start-up cost drops out), and measures
 # each mode against the physical floor of a filter: the larger of two pipe
 # copies, `cat IN | cat` and `cat OUT | cat`.  Each round runs the three
@@ -31,7 +31,7 @@ skynote=$build/skynote
 
 "$work/generate" raw-d 18000000 >"$work/d.in"
 "$work/generate" raw-m 10000000 >"$work/m.in"
-"$work/generate" list 4600000 >"$work/l.in"
+"$work/generate" list 11500000 >"$work/l.in"
 ln -s l.in "$work/L.in"
 "$work/generate" list 40 | head -c 1000 >"$work/small.in"
 { echo header; head -c 100000000 /dev/zero | tr '\0' 7; } >"$work/token.in"

@@ -116,18 +116,20 @@ for (const dir of rest) {
     }
 }
 
-// A dropped file.
-const example = readFileSync(join(examples, 'tadu.raw'));
-await choose_mode('d');
+// A dropped file, with a line whose diagnostic quotes bytes that are
+// control characters in ISO 8859-1 and letters in other code pages.
+const example = Buffer.concat([readFileSync(join(examples, 'deepsky.lst')), Buffer.from('x n 1 \x80\x9f\xfc\n', 'latin1')]);
+await choose_mode('l');
 await converted(() => page.evaluate((bytes) => {
     const transfer = new DataTransfer();
-    transfer.items.add(new File([new Uint8Array(bytes)], 'tadu.raw'));
+    transfer.items.add(new File([new Uint8Array(bytes)], 'liste.lst'));
     document.getElementById('drop').dispatchEvent(new DragEvent('drop', { dataTransfer: transfer, bubbles: true }));
 }, [...example]));
-verdict('dropped file', native_run('d', example), await page_result());
+verdict('dropped file', native_run('l', example), await page_result());
 
 // Pasted text: characters of ISO 8859-1 become their bytes.
 const pasted = 'kopf\n%Atlas #12 31 m31 i5\nG\u00fcnther 7\n';
+await choose_mode('d');
 await page.click('summary');
 await page.fill('#paste', pasted);
 await converted(() => page.click('#use-paste'));
