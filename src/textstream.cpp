@@ -158,6 +158,9 @@ bool err_failed = false;
 // (the WebAssembly one) stops the streams instead: input ends, so that the
 // driver returns at its next read, and whatever it writes after the failure
 // is dropped, diagnostics included, so that the bytes are the same.
+#if defined(__cpp_exceptions) || defined(__EXCEPTIONS)
+#define SKYNOTE_EXCEPTIONS 1
+#endif
 struct StreamFailure {
     const char* message; // the text for the error stream, line end included
 };
@@ -183,7 +186,7 @@ void set_out_room()
     output.end = out_unbuffered || out_failed ? output.next : out_buf + OUT_CAP;
 }
 
-#if defined(__cpp_exceptions) || defined(__EXCEPTIONS)
+#ifdef SKYNOTE_EXCEPTIONS
 [[noreturn]] void fail(const char* message)
 {
     throw StreamFailure{message};
@@ -233,9 +236,10 @@ bool out_try_flush(size_t len)
     return true;
 }
 
+// Nothing goes out once the streams have stopped.
 void out_flush(size_t len)
 {
-    if (!out_try_flush(len))
+    if (!stopped_by && !out_try_flush(len))
         fail(WRITE_FAILED);
 }
 
@@ -404,7 +408,7 @@ bool in_read_line(Word* line)
 
 void out_bytes_slow(const char* data, size_t len)
 {
-    while (len > 0 && !stopped_by) {
+    while (len > 0) {
         if (out_failed || out_pending() == OUT_CAP)
             out_flush(out_pending());
         if (stopped_by)
@@ -415,13 +419,13 @@ void out_bytes_slow(const char* data, size_t len)
         data += n;
         len -= n;
     }
-    if (out_unbuffered && !stopped_by)
+    if (out_unbuffered)
         out_flush(out_pending());
 }
 
 char* out_claim_slow(size_t len)
 {
-    if (!stopped_by && (out_failed || OUT_CAP - out_pending() < len))
+    if (out_failed || OUT_CAP - out_pending() < len)
         out_flush(whole_blocks());
     if (stopped_by)
         return dropped;
@@ -516,7 +520,7 @@ void text_assign(Text* text, const char* data, size_t len)
 int stream_run(int (*body)(int, char**), int argc, char** argv, const char** failure)
 {
     *failure = nullptr;
-#if defined(__cpp_exceptions) || defined(__EXCEPTIONS)
+#ifdef SKYNOTE_EXCEPTIONS
     try {
         return body(argc, argv);
     } catch (const StreamFailure& failed) {
