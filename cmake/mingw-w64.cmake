@@ -19,8 +19,6 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 # No link time in the .exe header, so that the same sources give the same bytes.
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -Wl,--no-insert-timestamp")
 
-# The tests run the .exe under wine on the build machine.
-find_program(SKYNOTE_WINE wine)
-if(SKYNOTE_WINE)
-  set(CMAKE_CROSSCOMPILING_EMULATOR ${SKYNOTE_WINE})
-endif()
+# The tests run the .exe under wine on the build machine, found when they
+# run (cmake/wine.sh), not when the folder is configured.
+set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_CURRENT_LIST_DIR}/wine.sh)

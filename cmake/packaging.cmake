@@ -17,6 +17,11 @@ else()
   execute_process(COMMAND git log -1 --format=%ct WORKING_DIRECTORY ${PROJECT_SOURCE_DIR}
     OUTPUT_VARIABLE skynote_epoch OUTPUT_STRIP_TRAILING_WHITESPACE ERROR_QUIET)
 endif()
+if(NOT skynote_epoch)
+  message(WARNING "Neither git (in a clone of the sources) nor SOURCE_DATE_EPOCH gives the "
+    "packages' time stamps: they get the time of the build, so two builds of the same "
+    "sources differ.  Install git (Debian: apt-get install git) or set SOURCE_DATE_EPOCH.")
+endif()
 
 # gzip -n leaves out the time stamp, so that the same sources give the same
 # package bytes.
@@ -73,6 +78,10 @@ else()
   install(FILES ${CMAKE_BINARY_DIR}/changelog.gz README.md CHANGELOG.md DESTINATION ${doc_dir})
   install(FILES ${skynote_examples} DESTINATION ${doc_dir}/examples)
   set(CPACK_GENERATOR DEB)
+  add_custom_target(uninstall
+    COMMAND ${CMAKE_COMMAND} -DMANIFEST=${CMAKE_BINARY_DIR}/install_manifest.txt
+      -P ${PROJECT_SOURCE_DIR}/cmake/uninstall.cmake
+    COMMENT "Removing what cmake --install installed from this build folder" VERBATIM)
 endif()
 
 set(CPACK_STRIP_FILES ON)

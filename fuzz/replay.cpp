@@ -1,5 +1,7 @@
 // Runs the fuzz target's checks on saved inputs without libFuzzer, so that
 // every ordinary test run replays the seed corpus and the regressions.
+#include "harness.h"
+
 #include <cerrno>
 #include <csignal>
 #include <cstdint>
@@ -35,7 +37,9 @@ int replay_file(const std::string& path)
         return 1;
     }
     replaying = "while replaying " + path + "\n";
+    watch(path);
     LLVMFuzzerTestOneInput(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
+    alarm(0);
     return 0;
 }
 

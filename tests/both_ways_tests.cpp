@@ -29,6 +29,7 @@ Faults faults;
 int err_fd;
 int reads;
 int out_writes;
+int reads_before_failed_write; // reads made before a write failed
 std::mt19937 fault_random(1);
 
 // Under a storm a quarter of the calls is interrupted, a quarter is not yet
@@ -62,6 +63,8 @@ long faulty_read(int fd, char* data, size_t room)
 long faulty_write(int fd, const char* data, size_t len)
 {
     if (fd == err_fd ? faults.lost_errors : ++out_writes == faults.failing_write) {
+        if (fd != err_fd)
+            reads_before_failed_write = reads;
         errno = fd == err_fd ? EIO : ENOSPC;
         return -1;
     }
@@ -83,7 +86,7 @@ ToolRun run_with(const Faults& plan, char mode, const std::string& input)
     int in;
     int out = attach_memory(input, &in, &err_fd);
     faults = plan;
-    reads = out_writes = 0;
+    reads = out_writes = reads_before_failed_write = 0;
     const SystemCalls real = system_calls;
     system_calls = {faulty_read, faulty_write, faulty_close};
     ToolRun run = run_attached(mode, in, out, err_fd);
@@ -139,6 +142,7 @@ TEST(BothWays, FastLongAndStormyRunsWriteTheSameBytes)
     const bool built_fast = fast_ways;
     std::mt19937 random(20261209);
     for (int round = 0; round < 2000; ++round) {
+        watch("BothWays, round " + std::to_string(round)); // each round, not the whole test
         char mode = "dmlL"[round % 4];
         std::string input = shaped_input(random);
         fast_ways = true;
@@ -155,11 +159,12 @@ TEST(BothWays, FastLongAndStormyRunsWriteTheSameBytes)
 const char WRITE_FAILED_MESSAGE[] = "Schreibfehler auf der Standardausgabe\r\n";
 const char READ_FAILED_MESSAGE[] = "Lesefehler auf der Standardeingabe\r\n";
 
-// 3000 objects: far more output than the buffer holds.
+// 30000 objects: far more input than one read brings, and far more output
+// than the buffer holds.
 std::string many_objects()
 {
     std::string input = "h\n%B #7\n";
-    for (int i = 0; i < 3000; ++i)
+    for (int i = 0; i < 30000; ++i)
         input += std::to_string(i) + (i % 9 ? " " : "\n");
     return input;
 }
@@ -179,6 +184,9 @@ TEST(IoFaults, FailuresAreReportedOnceWithStatusOne)
         EXPECT_EQ(run.err, WRITE_FAILED_MESSAGE);
         EXPECT_EQ(run.status, 1);
         EXPECT_TRUE(starts_with(clean.out, run.out) && run.out.size() < clean.out.size());
+        // Nothing is read after it: with an endless input, the run would
+        // never end.
+        EXPECT_EQ(reads, reads_before_failed_write) << "write " << failing;
     }
     // Reading fails: what was read before still goes out.
     ToolRun read_failed = run_with({false, 2, 0, false, false}, 'd', input);

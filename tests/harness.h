@@ -6,6 +6,7 @@
 #include "skynote.h"
 #include "textstream.h"
 
+#include <csignal>
 #include <cstdlib>
 #include <string>
 #include <sys/mman.h>
@@ -22,6 +23,28 @@ struct FileSizeCap {
     }
 };
 inline FileSizeCap file_size_cap;
+
+// A case that hangs ends the process in seconds, naming itself, instead of
+// holding up the suite until the test's timeout.  An emulator needs more
+// time: SKYNOTE_CASE_SECONDS.
+inline std::string watched_case;
+
+inline void watchdog_fired(int)
+{
+    if (write(2, watched_case.data(), watched_case.size()) < 0) {
+        // nothing more can be said
+    }
+    _exit(124);
+}
+
+inline void watch(const std::string& name)
+{
+    const char* limit = std::getenv("SKYNOTE_CASE_SECONDS");
+    unsigned seconds = limit ? static_cast<unsigned>(std::atoi(limit)) : 5;
+    watched_case = "no end within " + std::to_string(seconds) + " s: " + name + "\n";
+    std::signal(SIGALRM, watchdog_fired);
+    alarm(seconds);
+}
 
 struct ToolRun {
     std::string out;

@@ -16,8 +16,14 @@ run() { # BINARY INPUT PREFIX
     local args=() mode
     mode=$(head -c 1 "$2" | od -An -tx1 | tr -d ' ')
     [ "$mode" = 00 ] || args=("$(head -c 1 "$2")")
-    tail -c +2 "$2" | "$1" "${args[@]}" >"$3.out" 2>"$3.err"
-    echo $? >"$3.status"
+    # A build that hangs fails in seconds, not at the test's timeout.
+    tail -c +2 "$2" | timeout -k 2 "${SKYNOTE_CASE_SECONDS:-5}" "$1" "${args[@]}" >"$3.out" 2>"$3.err"
+    local status=$?
+    echo $status >"$3.status"
+    if [ $status = 124 ]; then
+        echo "FAIL: $(basename "$2"): $1 did not end within ${SKYNOTE_CASE_SECONDS:-5} s; stopped here"
+        exit 1
+    fi
 }
 
 for dir in "$@"; do

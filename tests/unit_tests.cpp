@@ -14,6 +14,19 @@
 
 namespace {
 
+// Every case runs under the watchdog.
+class Watchdog : public testing::EmptyTestEventListener {
+    void OnTestStart(const testing::TestInfo& test) override
+    {
+        watch(std::string(test.test_suite_name()) + "." + test.name());
+    }
+    void OnTestEnd(const testing::TestInfo&) override
+    {
+        alarm(0);
+    }
+};
+const bool watchdog_added = (testing::UnitTest::GetInstance()->listeners().Append(new Watchdog), true);
+
 std::string expanded(std::string token)
 {
     size_t len = token.size();

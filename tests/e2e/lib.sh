@@ -3,7 +3,7 @@
 # Byte strings are printf %b strings: \r, \n, \t, \x00, \x1a and \xfc spell
 # the bytes exactly, and a % is an ordinary character.
 
-SKYNOTE=${1:?usage: $0 path/to/skynote}
+binary=${1:?usage: $0 path/to/skynote}
 HERE=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 # The group's files: under the build folder when ctest runs it, so that a
 # group killed at its timeout leaves nothing elsewhere, and made anew.  No
@@ -12,6 +12,14 @@ work=${SKYNOTE_TEST_DIR:-$(mktemp -d)}
 rm -rf "$work" && mkdir -p "$work" || exit 1
 trap 'rm -rf "$work"' EXIT
 ulimit -f $((64 * 1024))
+# Every run of the binary has case_seconds to end (an emulator needs more:
+# SKYNOTE_CASE_SECONDS), so that a build that hangs fails in seconds; the
+# group stops at the first run that hangs, since the rest would hang too.
+case_seconds=${SKYNOTE_CASE_SECONDS:-5}
+SKYNOTE=$work/skynote
+printf '#!/bin/sh\nexec timeout -k 2 %s %q "$@"\n' "$case_seconds" "$binary" >"$SKYNOTE"
+chmod +x "$SKYNOTE"
+HUNG=124 # the status of a run that timeout ended
 passed=0
 failed=0
 skipped=0
@@ -38,6 +46,12 @@ show_diff() {
 # verdict NAME STATUS WANT_STATUS: compares $work/{out,err} with the wanted files.
 verdict() {
     local name=$1 status=$2 want_status=$3 ok=1
+    if [ "$status" = $HUNG ]; then
+        failed=$((failed + 1))
+        echo "FAIL: $name: no end within $case_seconds s; the group stops here"
+        finish
+        exit 1
+    fi
     cmp -s "$work/out" "$work/out.want" || { ok=0; show_diff stdout "$work/out.want" "$work/out"; }
     cmp -s "$work/err" "$work/err.want" || { ok=0; show_diff stderr "$work/err.want" "$work/err"; }
     [ "$status" = "$want_status" ] || { ok=0; echo "  status $status, want $want_status"; }
