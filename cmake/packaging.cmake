@@ -78,8 +78,14 @@ else()
   install(FILES ${CMAKE_BINARY_DIR}/changelog.gz README.md CHANGELOG.md DESTINATION ${doc_dir})
   install(FILES ${skynote_examples} DESTINATION ${doc_dir}/examples)
   set(CPACK_GENERATOR DEB)
+  # The uninstall target removes what `cmake --install` installed, as this
+  # last rule lists it.  install_manifest.txt will not do: cpack's own
+  # install into its staging folder rewrites it with the package's paths
+  # (/usr/bin/skynote), which are the Debian package's files.
+  install(CODE "set(skynote_binary_dir [[${CMAKE_BINARY_DIR}]])")
+  install(SCRIPT cmake/record-install.cmake)
   add_custom_target(uninstall
-    COMMAND ${CMAKE_COMMAND} -DMANIFEST=${CMAKE_BINARY_DIR}/install_manifest.txt
+    COMMAND ${CMAKE_COMMAND} -DMANIFEST=${CMAKE_BINARY_DIR}/skynote_installed.txt
       -P ${PROJECT_SOURCE_DIR}/cmake/uninstall.cmake
     COMMENT "Removing what cmake --install installed from this build folder" VERBATIM)
 endif()

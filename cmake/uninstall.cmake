@@ -1,7 +1,7 @@
 # Removes what `cmake --install` put in place, as the build folder's
-# install_manifest.txt lists it, and the folders of skynote's own that this
+# skynote_installed.txt lists it, and the folders of skynote's own that this
 # leaves empty:  cmake --build build --target uninstall
-#   cmake -DMANIFEST=build/install_manifest.txt -P uninstall.cmake
+#   cmake -DMANIFEST=build/skynote_installed.txt -P uninstall.cmake
 if(NOT EXISTS "${MANIFEST}")
   message(FATAL_ERROR "${MANIFEST} not found: nothing was installed from this build folder")
 endif()
