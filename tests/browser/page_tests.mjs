@@ -1,197 +1,184 @@
 // The page in a real browser (Debian's chromium, headless, driven by
 // playwright-core), opened from a file as an observer would open it.  Every
 // saved input (the mode byte, then standard input) goes in through the file
-// chooser; the download's bytes must equal the native build's standard
-// output, the diagnostics its error stream, the status its status.  Then a
-// few cases of the page's own: a dropped file, pasted text, a mode switch,
-// a real download, and with --large a 100 MB list.
-//   node page_tests.mjs PAGE_DIR NATIVE_SKYNOTE [--large LIST] DIR...
-import { spawnSync } from 'node:child_process';
-import { mkdtempSync, readdirSync, readFileSync, rmSync, writeFileSync } from 'node:fs';
-import { tmpdir } from 'node:os';
+// chooser; the downloads must equal the native build's standard output and
+// error stream, the status its status, and the view, the messages and the
+// progress must show them.  Then the page's own cases: a dropped file,
+// pasted text, mode switches, help without a list, a conversion started
+// while another runs, a cancel, and a real download.
+//   node page_tests.mjs PAGE_DIR NATIVE_SKYNOTE DIR...
+import { mkdirSync, readdirSync, readFileSync, writeFileSync } from 'node:fs';
 import { dirname, join, resolve } from 'node:path';
 import { fileURLToPath } from 'node:url';
-import { chromium } from 'playwright-core';
+import { WATCH_PAGE, attempt, check, converted, finish, format_size, latin1, native_run, open_chromium,
+    page_state, tally } from './lib.mjs';
 
-const [page_dir, native, ...rest] = process.argv.slice(2);
-let large = null;
-if (rest[0] === '--large') {
-    large = rest[1];
-    rest.splice(0, 2);
-}
+const [page_dir, native, ...dirs] = process.argv.slice(2);
 const PAGE_MODES = 'mdlLh';
+const VIEW_LIMIT = 256 << 10;
+const MESSAGES_LIMIT = 64 << 10;
 const examples = resolve(dirname(fileURLToPath(import.meta.url)), '../../examples');
-const work = mkdtempSync(join(process.env.SKYNOTE_TEST_DIR || tmpdir(), 'page-'));
-let passed = 0;
-let failed = 0;
-let skipped = 0;
+const work = join(process.env.SKYNOTE_TEST_DIR, 'page');
+mkdirSync(work, { recursive: true });
 
-function native_run(mode, input) {
-    const run = spawnSync(native, [mode], { input, maxBuffer: 1 << 30 });
-    return { out: run.stdout, err: run.stderr, status: run.status };
-}
-
-function verdict(name, want, got) {
-    const same = Buffer.compare(want.out, got.out) === 0 && Buffer.compare(want.err, got.err) === 0 &&
-        want.status === got.status;
-    if (same) {
-        ++passed;
-        return;
-    }
-    ++failed;
-    console.log(`FAIL: ${name}: status ${got.status} (want ${want.status}), ` +
-        `${got.out.length} bytes out (want ${want.out.length}), error stream ${JSON.stringify(got.err.toString('latin1'))} ` +
-        `(want ${JSON.stringify(want.err.toString('latin1'))})`);
-}
-
-const browser = await chromium.launch({
-    executablePath: process.env.SKYNOTE_CHROMIUM || '/usr/bin/chromium',
-    args: ['--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run', '--disable-background-networking',
-        '--disable-component-update', '--disable-sync', '--allow-file-access-from-files'],
-});
-const context = await browser.newContext({ acceptDownloads: true });
-const page = await context.newPage();
-page.on('pageerror', (error) => {
-    ++failed;
-    console.log(`FAIL: the page threw: ${error}`);
-});
+const chromium = await open_chromium({ persistent: true, profile: join(work, 'profile'), downloads: join(work, 'downloads') });
+const page = await chromium.context.newPage();
+page.on('pageerror', (error) => check('page', false, `the page threw: ${error}`));
+await page.addInitScript(WATCH_PAGE);
 await page.goto('file://' + resolve(page_dir, 'index.html'));
 
-const runs = () => page.$eval('#result', (result) => Number(result.dataset.run));
-
-// Does what starts a conversion, and waits until its result is shown.
-async function converted(action) {
-    const before = await runs();
-    await action();
-    await page.waitForFunction((before) => {
-        const result = document.getElementById('result');
-        return Number(result.dataset.run) > before && result.dataset.run === result.dataset.shown;
-    }, before, { timeout: 600000 });
+// The start of a stream as the page shows it.
+function shown(bytes, limit) {
+    const note = bytes.length > limit ? `\n[… nur die ersten ${format_size(limit)} gezeigt]` : '';
+    return latin1(bytes.subarray(0, limit)) + note;
 }
 
-// What the page shows and offers for download.
-async function page_result() {
-    const got = await page.evaluate(async () => {
-        const link = document.getElementById('download');
-        const out = new Uint8Array(await (await fetch(link.href)).arrayBuffer());
-        let text = '';
-        for (let i = 0; i < out.length; i += 8192)
-            text += String.fromCharCode.apply(null, out.subarray(i, i + 8192));
-        return {
-            out: btoa(text),
-            err: document.getElementById('diagnostics').textContent,
-            status: Number(document.getElementById('result').dataset.status),
-            note: document.getElementById('status').textContent,
-            name: link.download,
-        };
-    });
-    return { ...got, out: Buffer.from(got.out, 'base64'), err: Buffer.from(got.err, 'latin1') };
+const count_lines = (bytes) => bytes.reduce((n, byte) => n + (byte === 10 ? 1 : 0), 0);
+
+// Everything the page shows and offers after a run, against the native
+// run; help reads nothing of its input.
+function compare(name, want, got, input_size, read = input_size) {
+    const empty = Buffer.alloc(0);
+    const lines = count_lines(want.err);
+    const expected = {
+        state: 'done',
+        status: want.status,
+        view: shown(want.out, VIEW_LIMIT),
+        messages: shown(want.err, MESSAGES_LIMIT),
+        message_count: lines === 1 ? '1 Meldung' : `${lines} Meldungen`,
+        progress: input_size > 0 ? read / input_size : 1,
+        progress_text: `${format_size(read)} von ${format_size(input_size)} gelesen, ` +
+            `${format_size(want.out.length)} geschrieben`,
+    };
+    const wrong = Object.keys(expected).filter((key) => expected[key] !== got[key]);
+    if (got.out === null || Buffer.compare(want.out, got.out) !== 0)
+        wrong.push('download');
+    if (Buffer.compare(want.err, got.err || empty) !== 0)
+        wrong.push('messages download');
+    return check(name, wrong.length === 0, () => wrong.map((key) => key.includes('download')
+        ? `${key}: ${(key === 'download' ? got.out : got.err || empty)?.length} bytes, want ` +
+          `${(key === 'download' ? want.out : want.err).length}`
+        : `${key}: ${JSON.stringify(got[key])?.slice(0, 200)}, want ${JSON.stringify(expected[key]).slice(0, 200)}`).join('; '));
 }
 
+const checked_mode = () => page.$eval('input[name="mode"]:checked', (radio) => radio.value);
 let input_chosen = false; // a mode switch converts only once there is input
 
 async function choose_mode(mode) {
-    if ((await page.$eval('input[name="mode"]:checked', (radio) => radio.value)) !== mode) {
-        const started = input_chosen ? converted : (action) => action();
-        await started(() => page.check(`input[name="mode"][value="${mode}"]`));
-    }
+    if ((await checked_mode()) === mode)
+        return;
+    const click = () => page.check(`input[name="mode"][value="${mode}"]`);
+    await (input_chosen ? converted(page, click) : click());
 }
 
 // Every saved input through the file chooser.
-for (const dir of rest) {
+for (const dir of dirs) {
     for (const name of readdirSync(dir).sort()) {
         const seed = readFileSync(join(dir, name));
         const mode = String.fromCharCode(seed[0]);
         if (!PAGE_MODES.includes(mode) || seed.length === 0) {
-            ++skipped; // no argument, or a mode the page does not offer
+            ++tally.skipped; // no argument, or a mode the page does not offer
             continue;
         }
         const input = seed.subarray(1);
         const file = join(work, name + '.raw');
         writeFileSync(file, input);
         await choose_mode(mode);
-        await converted(() => page.setInputFiles('#file', file));
+        await converted(page, () => page.setInputFiles('#file', file));
         input_chosen = true;
-        verdict(name, native_run(mode, input), await page_result());
+        compare(name, native_run(native, mode, input), await page_state(page, true), input.length,
+            mode === 'h' ? 0 : input.length);
     }
 }
 
 // A dropped file, with a line whose diagnostic quotes bytes that are
 // control characters in ISO 8859-1 and letters in other code pages.
-const example = Buffer.concat([readFileSync(join(examples, 'deepsky.lst')), Buffer.from('x n 1 \x80\x9f\xfc\n', 'latin1')]);
-await choose_mode('l');
-await converted(() => page.evaluate((bytes) => {
-    const transfer = new DataTransfer();
-    transfer.items.add(new File([new Uint8Array(bytes)], 'liste.lst'));
-    document.getElementById('drop').dispatchEvent(new DragEvent('drop', { dataTransfer: transfer, bubbles: true }));
-}, [...example]));
-verdict('dropped file', native_run('l', example), await page_result());
+await attempt('dropped file', async () => {
+    const example = Buffer.concat([readFileSync(join(examples, 'deepsky.lst')), Buffer.from('x n 1 \x80\x9f\xfc\n', 'latin1')]);
+    await choose_mode('l');
+    await converted(page, () => page.evaluate((bytes) => {
+        const transfer = new DataTransfer();
+        transfer.items.add(new File([new Uint8Array(bytes)], 'liste.lst'));
+        document.getElementById('drop').dispatchEvent(new DragEvent('drop', { dataTransfer: transfer, bubbles: true }));
+    }, [...example]));
+    compare('dropped file', native_run(native, 'l', example), await page_state(page, true), example.length);
+});
 
-// Pasted text: characters of ISO 8859-1 become their bytes.
-const pasted = 'kopf\n%Atlas #12 31 m31 i5\nG\u00fcnther 7\n';
-await choose_mode('d');
-await page.click('summary');
-await page.fill('#paste', pasted);
-await converted(() => page.click('#use-paste'));
-const pasted_bytes = Buffer.from(pasted, 'latin1');
-verdict('pasted text', native_run('d', pasted_bytes), await page_result());
+// Pasted text: characters of ISO 8859-1 become their bytes, the last of
+// them (ÿ) too; any other a question mark.
+await attempt('pasted text and mode switch', async () => {
+    const pasted = 'kopf\n%Atlas #12 31 m31 i5\nG\u00fcnther 7 \u00ff\u00fe \u20ac\n';
+    await choose_mode('d');
+    await page.click('summary');
+    await page.fill('#paste', pasted);
+    await converted(page, () => page.click('#use-paste'));
+    const pasted_bytes = Buffer.from(pasted.replace('\u20ac', '?'), 'latin1');
+    compare('pasted text', native_run(native, 'd', pasted_bytes), await page_state(page, true), pasted_bytes.length);
 
-// Switching the mode converts the same input again; a status other than 0
-// shows as a note.
-await converted(() => page.check('input[name="mode"][value="h"]'));
-const help = await page_result();
-verdict('mode switched to h', native_run('h', pasted_bytes), help);
-if (help.note !== 'Beendet mit Status 255.') {
-    ++failed;
-    console.log(`FAIL: status note ${JSON.stringify(help.note)}`);
-}
+    // Switching the mode converts the same input again; a status other than 0
+    // shows as a note.
+    await converted(page, () => page.check('input[name="mode"][value="h"]'));
+    const help = await page_state(page, true);
+    compare('mode switched to h', native_run(native, 'h', pasted_bytes), help, pasted_bytes.length, 0);
+    check('status note', help.note === 'Beendet mit Status 255.', `status note ${JSON.stringify(help.note)}`);
+});
 
 // A real download, of a deep-sky list in mode l: a .csv of the exact bytes.
-const list = readFileSync(join(examples, 'deepsky.lst'));
-await choose_mode('l');
-await converted(() => page.setInputFiles('#file', join(examples, 'deepsky.lst')));
-const [download] = await Promise.all([page.waitForEvent('download'), page.click('#download')]);
-const downloaded = readFileSync(await download.path());
-const want = native_run('l', list);
-if (download.suggestedFilename() === 'deepsky.csv' && Buffer.compare(downloaded, want.out) === 0) {
-    ++passed;
-} else {
-    ++failed;
-    console.log(`FAIL: download ${download.suggestedFilename()}, ${downloaded.length} bytes`);
-}
-
-// A large list: the page keeps answering while the worker converts it.
-if (large) {
+await attempt('download', async () => {
+    const list = readFileSync(join(examples, 'deepsky.lst'));
     await choose_mode('l');
-    const started = Date.now();
-    const before = await runs();
-    await page.setInputFiles('#file', large);
-    let answers = 0;
-    let progress = 0;
-    // Until the result shows, the page must answer, and the bar move.
-    for (;;) {
-        const now = await page.evaluate(() => {
-            const result = document.getElementById('result');
-            return { run: Number(result.dataset.run), shown: Number(result.dataset.shown),
-                progress: document.getElementById('progress').value };
-        });
-        if (now.run > before && now.shown === now.run)
-            break;
-        progress = Math.max(progress, now.progress);
-        ++answers;
-        await page.waitForTimeout(100);
-    }
-    const seconds = (Date.now() - started) / 1000;
-    const got = await page_result();
-    const begun = Date.now();
-    const want_large = native_run('l', readFileSync(large));
-    const native_seconds = (Date.now() - begun) / 1000;
-    verdict('large list', want_large, got);
-    console.log(`large list: ${seconds.toFixed(1)} s in the page (file chosen to result shown; ` +
-        `native ${native_seconds.toFixed(1)} s), the page answered ${answers} times meanwhile, progress seen up to ${progress.toFixed(2)}`);
-}
+    await converted(page, () => page.setInputFiles('#file', join(examples, 'deepsky.lst')));
+    const [download] = await Promise.all([page.waitForEvent('download'), page.click('#download')]);
+    const downloaded = readFileSync(await download.path());
+    check('download', download.suggestedFilename() === 'deepsky.csv' && Buffer.compare(downloaded, native_run(native, 'l', list).out) === 0,
+        `download ${download.suggestedFilename()}, ${downloaded.length} bytes`);
+});
 
-await browser.close();
-rmSync(work, { recursive: true, force: true });
-console.log(`browser: ${passed} passed, ${failed} failed, ${skipped} skipped`);
-process.exitCode = failed === 0 && passed > 0 ? 0 : 1;
+// A list of some megabytes, for runs that take a moment.
+const rows = [];
+for (let i = 0; rows.length < 400000; ++i)
+    rows.push(i % 12 === 0 ? `% Atlas ${i} Dobson 200 6.${i % 10}` : `x n ${i} 40 ${i % 7} hell`);
+const big = Buffer.from('kopf\n' + rows.join('\n') + '\n', 'latin1');
+const big_file = join(work, 'big.lst');
+writeFileSync(big_file, big);
+
+// A conversion started while another runs ends the other's worker, and
+// only the later one's result is shown.
+await attempt('second conversion', async () => {
+    await choose_mode('l');
+    const workers_before = (await page_state(page, false)).workers.length;
+    await converted(page, async () => {
+        await page.setInputFiles('#file', big_file);
+        await page.check('input[name="mode"][value="L"]');
+    });
+    const overlapped = await page_state(page, true);
+    compare('second conversion', native_run(native, 'L', big), overlapped, big.length);
+    check('first conversion ended', overlapped.workers.length === workers_before + 2 && overlapped.workers[workers_before],
+        `workers ${JSON.stringify(overlapped.workers.slice(workers_before))}`);
+});
+
+// Cancel: the worker ends at once, and nothing is offered as a result.
+await attempt('cancel', async () => {
+    await choose_mode('d');
+    const many = Buffer.from('kopf\n' + '31 m31 i5 u12158 "1~Del 7000 b33 p2 '.repeat(400000) + '\n', 'latin1');
+    const many_file = join(work, 'many.raw');
+    writeFileSync(many_file, many);
+    await page.setInputFiles('#file', many_file);
+    await page.waitForFunction(() => document.getElementById('result').dataset.state === 'running' &&
+        /[1-9][0-9,]* [KM]B geschrieben/.test(document.getElementById('progress-text').textContent));
+    await page.click('#cancel');
+    const cancelled = await page_state(page, false);
+    check('cancel', cancelled.state === 'cancelled' && cancelled.workers.at(-1) === true && cancelled.name === null &&
+        cancelled.note === 'Abgebrochen: die Umwandlung wurde auf Wunsch beendet. Es gibt kein Ergebnis.',
+        () => JSON.stringify({ ...cancelled, workers: cancelled.workers.at(-1), view: undefined, long_tasks: undefined }));
+});
+
+// Help needs no list: on a page just opened, choosing h shows it.
+await attempt('help without a list', async () => {
+    await page.reload();
+    await converted(page, () => page.check('input[name="mode"][value="h"]'));
+    compare('help without a list', native_run(native, 'h', Buffer.alloc(0)), await page_state(page, true), 0);
+});
+
+await chromium.close();
+finish('browser');

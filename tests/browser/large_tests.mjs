@@ -1,0 +1,219 @@
+// The page on large lists, in chromium: a list of about 100 MB per mode
+// from a page opened as a file (the output kept as Blobs) and over http (in
+// the origin's private file system); then a 300 MB raw list whose mode d
+// output (2.2 GB) is more than the page keeps: the clear message, or the
+// bytes when they go to a chosen file, and the browser's own refusal in a
+// private window.  Each case prints its time (and the module's own under
+// node, and the native build's), the page's longest main-thread task, the
+// browser's memory above its idle figure, and the outcome.
+//   node large_tests.mjs PAGE_DIR NATIVE_SKYNOTE MODULE
+import { execFileSync } from 'node:child_process';
+import { mkdirSync, readFileSync, rmSync, statSync, statfsSync } from 'node:fs';
+import { createServer } from 'node:http';
+import { dirname, extname, join, resolve } from 'node:path';
+import { fileURLToPath } from 'node:url';
+import { WATCH_PAGE, attempt, browser_memory, check, converted, file_hash, finish, hashed_run, open_chromium,
+    page_state, tally } from './lib.mjs';
+
+const [page_dir, native, module] = process.argv.slice(2);
+const here = dirname(fileURLToPath(import.meta.url));
+const work = join(process.env.SKYNOTE_TEST_DIR, 'large');
+const LONGEST_TASK = 100; // milliseconds the page's main thread may be busy at once
+const MEMORY_LIMIT = 256 << 20; // browser memory above idle, outside the output
+mkdirSync(work, { recursive: true });
+
+// The inputs, made by the benchmark's generator; they need room.
+const free = statfsSync(work).bavail * statfsSync(work).bsize;
+if (free < 8e9) {
+    console.log(`SKIP: large lists (${(free / 1e9).toFixed(1)} GB free under ${work}, 8 GB needed)`);
+    ++tally.skipped;
+    finish('large lists');
+    process.exit();
+}
+const generate = join(work, 'generate');
+execFileSync('c++', ['-O2', '-std=c++17', '-o', generate, join(here, '../../bench/generate.cpp')]);
+const make_input = (name, kind, count) => {
+    const file = join(work, name);
+    execFileSync('sh', ['-c', `"$0" ${kind} ${count} > "$1"`, generate, file]);
+    return file;
+};
+const inputs = {
+    d: make_input('d.raw', 'raw-d', 17000000), // 102 MB
+    m: make_input('m.raw', 'raw-m', 8900000), // 102 MB
+    l: make_input('l.lst', 'list', 4600000), // 102 MB
+};
+inputs.L = inputs.l;
+
+// The page over http, for its private file system.
+const TYPES = { '.html': 'text/html', '.js': 'text/javascript', '.css': 'text/css' };
+const server = createServer((request, response) => {
+    const file = join(page_dir, new URL(request.url, 'http://x').pathname.replace(/\/$/, '/index.html'));
+    try {
+        const body = readFileSync(file);
+        response.writeHead(200, { 'content-type': TYPES[extname(file)] || 'application/octet-stream' });
+        response.end(body);
+    } catch (missing) {
+        response.writeHead(404);
+        response.end();
+    }
+});
+await new Promise((ready) => server.listen(0, '127.0.0.1', ready));
+const pages = {
+    file: 'file://' + resolve(page_dir, 'index.html'),
+    http: `http://127.0.0.1:${server.address().port}/`,
+};
+
+const mb = (bytes) => (bytes / 1e6).toFixed(0) + ' MB';
+
+// The module's own time under node's WASI, its output thrown away.
+function module_time(mode, input) {
+    const started = performance.now();
+    execFileSync('sh', ['-c', 'node --no-warnings "$0" "$1" "$2" < "$3" > /dev/null', join(here, '../../web/node-run.mjs'),
+        module, mode, input]);
+    return { seconds: (performance.now() - started) / 1000 };
+}
+
+// Opens the page in a browser of its own and measures one conversion: from
+// the mode chosen (the list is chosen first, in mode h, which reads none
+// of it) to the result shown, with the page's long tasks and the browser's
+// memory sampled meanwhile.  The conversion starts at a click, as an
+// observer starts it: choosing the file through playwright would count
+// the test tool's own handling of the file in the page's first task.
+// `before` runs on the page first; `start` starts another way.
+let open_browser = null; // the one a case opened, closed when the next one opens
+
+async function close_browser() {
+    if (open_browser)
+        await open_browser.close().catch(() => {});
+    open_browser = null;
+}
+
+async function measure({ private_window = false, where, mode, input, before = async () => {}, start }) {
+    await close_browser();
+    const browser = open_browser = await open_chromium({ persistent: !private_window, profile: join(work, 'profile'),
+        downloads: join(work, 'downloads') });
+    const page = await browser.context.newPage();
+    page.on('pageerror', (error) => check('page', false, `the page threw: ${error}`));
+    await page.addInitScript(WATCH_PAGE);
+    await page.goto(pages[where]);
+    await page.check('input[name="mode"][value="h"]');
+    await converted(page, () => page.setInputFiles('#file', input));
+    await before(page);
+    await page.waitForTimeout(500);
+    await page.evaluate(() => { window.skynote_long_tasks = []; });
+    const idle = browser_memory();
+    let peak = idle;
+    const sampler = setInterval(() => { peak = Math.max(peak, browser_memory()); }, 200);
+    const started = performance.now();
+    await converted(page, () => (start ? start(page) : page.check(`input[name="mode"][value="${mode}"]`)), 600000);
+    const seconds = (performance.now() - started) / 1000;
+    clearInterval(sampler);
+    const state = await page_state(page, false);
+    return { browser, page, state, seconds, memory: peak - idle, longest: Math.max(0, ...state.long_tasks) };
+}
+
+// The download the page offers, hashed: its bytes leave the browser only
+// through a real download.
+async function download_hash(page, selector) {
+    const [download] = await Promise.all([page.waitForEvent('download', { timeout: 120000 }),
+        page.evaluate((selector) => document.querySelector(selector).click(), selector)]);
+    const hash = await file_hash(await download.path());
+    await download.delete();
+    return hash;
+}
+
+function report(name, run, extra) {
+    console.log(`${name}: ${run.seconds.toFixed(2)} s in the page, longest main-thread task ${run.longest.toFixed(0)} ms, ` +
+        `browser memory +${mb(run.memory)}; ${extra}`);
+    check(`${name}: longest task`, run.longest <= LONGEST_TASK, `${run.longest} ms`);
+}
+
+// About 100 MB per mode, from a file and over http: the exact bytes.
+for (const [where, modes] of [['file', 'mdlL'], ['http', 'dl']]) {
+    for (const mode of modes) {
+        const name = `${mode} ${mb(statSync(inputs[mode]).size)} (${where})`;
+        await attempt(name, async () => {
+            const want = await hashed_run(native, [mode], inputs[mode]);
+            const node = module_time(mode, inputs[mode]);
+            const run = await measure({ where, mode, input: inputs[mode] });
+            const got = run.state.state === 'done' ? await download_hash(run.page, '#download') : null;
+            report(name, run, `module under node ${node.seconds.toFixed(2)} s (page/node ${(run.seconds / node.seconds).toFixed(2)}), ` +
+                `native ${want.seconds.toFixed(2)} s; ${mb(want.size)} out, ` +
+                (got && got.sha256 === want.sha256 ? 'the same bytes' : `DIFFERENT: ${JSON.stringify(got)} (${run.state.note})`));
+            check(`${name}: bytes`, got && got.sha256 === want.sha256 && got.size === want.size, 'not the native bytes');
+            check(`${name}: memory`, run.memory - want.size <= MEMORY_LIMIT, `${mb(run.memory)} for ${mb(want.size)} out`);
+        });
+    }
+}
+await close_browser();
+rmSync(join(work, 'profile'), { recursive: true, force: true });
+
+// 300 MB in mode d: 2.2 GB out, more than the page keeps.
+const huge = make_input('huge.raw', 'raw-d', 50000000);
+const huge_want = await hashed_run(native, ['d'], huge);
+const TOO_BIG = /^Abgebrochen: Die Ausgabe wird größer als 1\.024 MB; .* Das Programm skynote auf der Kommandozeile hat keine solche Grenze\.$/;
+const REFUSED = /^Abgebrochen: Der Browser hat die Ausgabe nach [0-9.,]+ MB nicht mehr angenommen .* keine solche Grenze\.$/;
+
+// From a file: the clear message, nothing offered, and the way to a file.
+await attempt('over the limit', async () => {
+    const run = await measure({ where: 'file', mode: 'd', input: huge });
+    report('d 300 MB over the limit (file)', run, `${run.state.state}: ${run.state.note}`);
+    check('over the limit: message', run.state.state === 'failed' && TOO_BIG.test(run.state.note) &&
+        run.state.name === null && run.state.to_file, () => JSON.stringify(run.state.note));
+    check('over the limit: memory', run.memory <= MEMORY_LIMIT + (1 << 30), `${mb(run.memory)}`);
+});
+
+// Over http, into a chosen file (here one in the private file system,
+// since no dialog can be answered): all 2.2 GB, exactly.
+await attempt('chosen file', async () => {
+    const run = await measure({
+        where: 'http', mode: 'd', input: huge,
+        before: async (page) => {
+            await page.evaluate(() => {
+                window.showSaveFilePicker = async () => {
+                    const folder = await navigator.storage.getDirectory();
+                    window.chosen = await folder.getFileHandle('chosen.txt', { create: true });
+                    return window.chosen;
+                };
+            });
+            await converted(page, () => page.check('input[name="mode"][value="d"]'), 600000);
+        },
+        start: (page) => page.click('#to-file'),
+    });
+    let got = null;
+    if (run.state.state === 'done') {
+        await run.page.evaluate(async () => {
+            const link = document.createElement('a');
+            link.id = 'chosen-file';
+            link.href = URL.createObjectURL(await window.chosen.getFile());
+            link.download = 'chosen.txt';
+            document.body.append(link);
+        });
+        got = await download_hash(run.page, '#chosen-file');
+    }
+    report('d 300 MB into a chosen file (http)', run, `${run.state.state}: ${run.state.note || ''} ` +
+        (got && got.sha256 === huge_want.sha256 ? `the same ${mb(got.size)}` : `not the native bytes: ${JSON.stringify(got)}`));
+    check('chosen file: bytes', got && got.sha256 === huge_want.sha256 && got.size === huge_want.size, 'not the native bytes');
+});
+await close_browser();
+rmSync(join(work, 'profile'), { recursive: true, force: true });
+
+// A private window keeps Blobs in memory only, and refuses them beyond its
+// limit: with the page's own limit lifted, that refusal must be told (or
+// the whole output be there).
+await attempt('private window', async () => {
+    const run = await measure({
+        private_window: true, where: 'file', mode: 'd', input: huge,
+        before: (page) => page.evaluate(() => { window.skynote_output_limit = 64 * 2 ** 30; }),
+    });
+    report('d 300 MB in a private window', run, `${run.state.state}: ${run.state.note}`);
+    const whole = run.state.state === 'done' && run.state.status === 0 &&
+        (await download_hash(run.page, '#download')).sha256 === huge_want.sha256;
+    check('private window: the refusal told', whole || (run.state.state === 'failed' && REFUSED.test(run.state.note) &&
+        run.state.name === null), JSON.stringify(run.state.note));
+});
+await close_browser();
+
+server.close();
+rmSync(work, { recursive: true, force: true });
+finish('large lists');
