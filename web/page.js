@@ -1,8 +1,9 @@
-// The page: takes a list (chosen, dropped or pasted) and a mode, and runs
-// the module in a worker, which reads the list and keeps the output itself.
-// The page only shows: progress, the first part of the output and of the
-// messages, and downloads of exactly what the module wrote (CR LF line
-// ends, ISO 8859-1).  Its main thread never touches the bytes.
+// The page: takes lists (chosen, dropped or pasted) and a mode, and runs
+// the module in a worker per list, one after the other; the worker reads
+// the list and keeps the output itself.  The page only shows: progress,
+// the first part of each output and of its messages, and downloads of
+// exactly what the module wrote (CR LF line ends, ISO 8859-1).  Its main
+// thread never touches the bytes.
 'use strict';
 
 // Bytes of one stream that the page keeps: beyond it a run stops with a
@@ -11,18 +12,16 @@
 // limit.  Tests may set skynote_output_limit to see the browser's own.
 const OUTPUT_LIMIT = 1 << 30;
 
-const $ = (id) => document.getElementById(id);
-const result = $('result');
-let input = null; // { name, source: File or Uint8Array, size }
-let running = null; // { worker, run, stored } of the conversion under way
-let shown = { urls: [], stored: [] }; // what the result holds, to release
-let runs = 0; // conversions started; the result shows which one it is
+const result_box = $('result');
+let inputs = []; // [{ name, source: File or Uint8Array, size, transcode }]
+let batch = null; // the conversions of one mode over all inputs
+let runs = 0; // batches started; the result shows which one it is
 // Names this page's files in the origin's private file system.
 const session = Date.now().toString(36) + Math.random().toString(36).slice(2, 8);
 
 // The module's bytes come as hex in skynote-wasm.js, the worker's source in
-// skynote-worker.js: a page opened from a file may load scripts, not fetch
-// files or start a worker from one.
+// skynote-worker.js: a page opened from a file may load scripts, but
+// neither fetch files nor start a worker from one.
 function from_hex(hex) {
     const bytes = new Uint8Array(hex.length / 2);
     for (let i = 0; i < bytes.length; ++i)
@@ -31,33 +30,48 @@ function from_hex(hex) {
 }
 const module_ready = WebAssembly.compile(from_hex(SKYNOTE_WASM_HEX));
 const worker_url = URL.createObjectURL(new Blob([from_hex(SKYNOTE_WORKER_HEX)], { type: 'text/javascript' }));
+// WebKit, in a page opened from a file, lets a worker read no Blob and no
+// File: there the page reads each list whole and hands its bytes over.
+const worker_reads_files = new Promise((answer) => {
+    const probe = new Worker(URL.createObjectURL(new Blob([
+        'onmessage = (event) => { try { postMessage(new FileReaderSync().readAsArrayBuffer(event.data).byteLength === 1); }' +
+        ' catch (refused) { postMessage(false); } };'], { type: 'text/javascript' })));
+    probe.onmessage = (event) => {
+        answer(event.data);
+        probe.terminate();
+    };
+    probe.onerror = () => answer(false);
+    probe.postMessage(new Blob([new Uint8Array(1)]));
+});
+// Bytes of a list that the page reads whole where it must.
+const WHOLE_INPUT_LIMIT = 512 << 20;
+
 // Writing a chosen file as a stream needs the file picker and a module
 // that can wait for each write.
 const can_write_files = typeof window.showSaveFilePicker === 'function' &&
     typeof WebAssembly.Suspending === 'function' && typeof WebAssembly.promising === 'function';
 
-function format_size(bytes) {
-    const units = [[1 << 30, 'GB'], [1 << 20, 'MB'], [1 << 10, 'KB']];
-    for (const [unit, name] of units) {
-        if (bytes >= unit)
-            return (bytes / unit).toLocaleString('de-DE', { maximumFractionDigits: 1 }) + ' ' + name;
-    }
-    return bytes + (bytes === 1 ? ' Byte' : ' Bytes');
-}
-
 // A pasted text holds characters, not bytes: those of ISO 8859-1 become
-// their byte, any other a question mark.
+// their byte, any other a question mark, and is named in a note.
 function pasted_bytes(text) {
-    return Uint8Array.from(text, (c) => (c.charCodeAt(0) <= 0xFF ? c.charCodeAt(0) : 0x3F));
+    const replaced = new Map();
+    const bytes = Uint8Array.from(text, (c) => {
+        const code = c.codePointAt(0);
+        if (code <= 0xFF)
+            return code;
+        replaced.set(c, (replaced.get(c) || 0) + 1);
+        return 0x3F;
+    });
+    return { bytes, replaced };
 }
 
 function chosen_mode() {
     return document.querySelector('input[name="mode"]:checked').value;
 }
 
-function file_name(mode) {
+function file_name(input, mode) {
     const base = input ? input.name.replace(/\.[^.]*$/, '') || 'skynote' : 'skynote';
-    return base + (mode === 'l' ? '.csv' : '.txt');
+    return base + (mode === 'l' ? '.csv' : mode === 'i' ? '-index.txt' : '.txt');
 }
 
 // The origin's private file system, where the worker keeps large outputs;
@@ -72,15 +86,15 @@ async function private_files() {
 
 // A file still open in a worker just ended cannot go at once: once more
 // a little later, and what is left then goes when the page is next opened.
-async function remove_stored(names) {
+async function remove_stored(names, again = true) {
     const folder = names.length > 0 ? await private_files() : null;
     if (!folder)
         return;
     const left = [];
     for (const name of names)
         await folder.removeEntry(name).catch(() => left.push(name));
-    if (left.length > 0 && !names.again)
-        setTimeout(() => remove_stored(Object.assign(left, { again: true })), 1000);
+    if (left.length > 0 && again)
+        setTimeout(() => remove_stored(left, false), 1000);
 }
 
 // Each open page holds a lock named after its session: files of sessions
@@ -103,11 +117,33 @@ if (navigator.locks) {
     }).catch(() => {});
 }
 
-function release_shown() {
-    for (const url of shown.urls)
+// One conversion: its input, its worker while it runs, what it gave.
+function new_result(input, index) {
+    return { input, index, state: 'waiting', worker: null, urls: [], stored: [], message: null };
+}
+
+function release(result) {
+    if (result.worker)
+        result.worker.terminate();
+    for (const url of result.urls)
         URL.revokeObjectURL(url);
-    remove_stored(shown.stored);
-    shown = { urls: [], stored: [] };
+    remove_stored(result.stored);
+    result.worker = null;
+    result.urls = [];
+    result.stored = [];
+}
+
+function set_state(state, run) {
+    result_box.dataset.state = state;
+    // data-run counts the batches started, data-shown names the one whose
+    // end the result shows.
+    if (state !== 'running')
+        result_box.dataset.shown = run;
+    $('cancel').hidden = state !== 'running';
+}
+
+function announce(text) {
+    $('announce').textContent = text;
 }
 
 function show_progress(read, total, written) {
@@ -116,185 +152,393 @@ function show_progress(read, total, written) {
         `${format_size(read)} von ${format_size(total)} gelesen, ${format_size(written)} geschrieben`;
 }
 
-// data-run counts the conversions started, data-shown names the one whose
-// end the result shows.
-function set_state(state, run) {
-    result.dataset.state = state;
-    if (state !== 'running')
-        result.dataset.shown = run;
-    $('cancel').hidden = state !== 'running';
-}
-
 function offer(link, url, name) {
     link.href = url;
     link.download = name;
     link.hidden = false;
 }
 
-// Lays out a long text in blocks of whole lines, one block a frame: the
-// 6,000 lines of a full view at once would keep the page busy for longer
-// than an observer should wait for a click to answer.
-const TEXT_BLOCK = 64 << 10;
-let showing = 0; // the text being shown; a newer one stops the older
-
-function show_text(view, text) {
-    const shown = ++showing;
-    view.textContent = '';
-    const add = (from) => {
-        if (shown !== showing || from >= text.length)
-            return;
-        const end = text.indexOf('\n', from + TEXT_BLOCK);
-        const to = end < 0 ? text.length : end + 1;
-        const block = document.createElement('div');
-        block.textContent = text.slice(from, to);
-        view.append(block);
-        requestAnimationFrame(() => add(to));
-    };
-    add(0);
-}
-
-function show_done(run, mode, message, chosen) {
-    const out_url = URL.createObjectURL(message.out);
-    const err_url = URL.createObjectURL(message.err);
-    shown = { urls: [out_url, err_url], stored: running.stored };
-    if (chosen) {
-        $('size').textContent = `Gespeichert in „${chosen.name}“ (${format_size(message.out_size)})`;
-    } else {
-        offer($('download'), out_url, file_name(mode));
-        $('size').textContent = format_size(message.out_size);
-    }
-    show_text($('output'), message.preview +
-        (message.out_size > message.preview.length ? `\n[… nur die ersten ${format_size(message.preview.length)} gezeigt]` : ''));
-    $('diagnostics').textContent = message.messages +
-        (message.err_size > message.messages.length ? `\n[… nur die ersten ${format_size(message.messages.length)} gezeigt]` : '');
-    $('message-count').textContent = message.message_count === 1 ? '1 Meldung' : `${message.message_count} Meldungen`;
-    if (message.err_size > 0)
-        offer($('download-messages'), err_url, file_name(mode).replace(/\.[^.]*$/, '') + '-meldungen.txt');
-    $('status').textContent = message.status === 0 ? '' : 'Beendet mit Status ' + message.status + '.';
-    result.dataset.status = message.status;
-    set_state('done', run);
-}
-
-function show_failed(run, text, too_big) {
-    remove_stored(running ? running.stored : []);
-    $('status').textContent = text;
-    $('to-file').hidden = !(too_big && can_write_files);
-    set_state('failed', run);
-}
-
-function stop_running() {
-    if (running)
-        running.worker.terminate();
-}
-
-function clear_result() {
-    release_shown();
-    for (const id of ['download', 'download-messages', 'to-file'])
+function clear_view() {
+    for (const id of ['download', 'download-messages', 'to-file', 'views', 'table-box', 'empty-note', 'diagnostics-note',
+        'download-zip', 'zip', 'message-count'])
         $(id).hidden = true;
-    ++showing;
-    for (const id of ['status', 'size', 'output', 'diagnostics', 'message-count'])
-        $(id).textContent = '';
-    delete result.dataset.status;
+    for (const id of ['status', 'size', 'message-count', 'output', 'diagnostics'])
+        show_blocks($(id), () => null);
+    $('output').hidden = false;
+    $('output-heading').textContent = 'Ausgabe';
+    $('download-messages').textContent = 'Meldungen herunterladen';
+    $('messages-heading').hidden = false;
+    delete result_box.dataset.status;
 }
 
-async function convert(chosen = null) {
-    const mode = chosen_mode();
-    if (!input && mode !== 'h')
+// The result of one conversion in the main view.
+function show_result(result) {
+    clear_view();
+    const mode = batch.mode;
+    const done = result.message;
+    if (result.state === 'failed' || result.state === 'cancelled') {
+        $('status').textContent = result.note;
+        $('to-file').hidden = !(result.too_big && can_write_files);
         return;
-    stop_running();
-    const run = ++runs;
-    clear_result();
-    result.dataset.run = run;
-    show_progress(0, input ? input.size : 0, 0);
-    set_state('running', run);
+    }
+    if (result.state !== 'done')
+        return;
+    result_box.dataset.status = done.status;
+    if (mode === 'h') {
+        // The help screen is the answer here, not a message.
+        $('output-heading').textContent = 'Hilfe';
+        show_text($('output'), done.messages);
+        $('messages-heading').hidden = true;
+        offer($('download-messages'), result.urls[1], 'skynote-hilfe.txt');
+        $('download-messages').textContent = 'Hilfetext herunterladen';
+        return;
+    }
+    if (result.chosen) {
+        $('size').textContent = `Gespeichert in „${result.chosen.name}“ (${format_size(done.out_size)})`;
+    } else {
+        offer($('download'), result.urls[0], file_name(result.input, mode));
+        $('size').textContent = format_size(done.out_size);
+    }
+    if (done.err_size > 0)
+        offer($('download-messages'), result.urls[1], file_name(result.input, mode).replace(/\.[^.]*$/, '') + '-meldungen.txt');
+    $('message-count').hidden = false;
+    $('message-count').textContent = done.message_count === 0 ? 'Keine Meldungen'
+        : done.message_count === 1 ? '1 Meldung' : `${done.message_count} Meldungen`;
+    if (done.status !== 0)
+        $('status').textContent = 'Beendet mit Status ' + done.status + '.';
+    if (done.status === 0 && done.out_size === 0) {
+        $('empty-note').textContent = empty_reason(mode, { input_size: result.input ? result.input.size : 0, body: done.body });
+        $('empty-note').hidden = false;
+    }
+    const text = done.preview + (shown_note(done.preview.length, done.out_size) && '\n' + shown_note(done.preview.length, done.out_size));
+    show_text($('output'), text);
+    if (mode === 'l' && done.out_size > 0) {
+        show_table($('table'), $('table-note'), done.preview, done.out_size);
+        $('views').hidden = false;
+        show_view(table_preferred);
+    }
+    show_messages($('diagnostics'), done.messages, done.message_lines);
+    $('diagnostics-note').textContent = shown_note(done.messages.length, done.err_size);
+    $('diagnostics-note').hidden = !$('diagnostics-note').textContent;
+}
+
+// Mode l's rows as a table or as the text written.
+let table_preferred = true;
+
+function show_view(table) {
+    table_preferred = table;
+    $('table-box').hidden = !table;
+    $('output').hidden = table;
+    $('show-table').setAttribute('aria-pressed', String(table));
+    $('show-text').setAttribute('aria-pressed', String(!table));
+}
+
+// The list of results, when there are several lists.
+function show_files() {
+    const list = $('files');
+    list.hidden = batch.results.length < 2;
+    list.textContent = '';
+    if (list.hidden)
+        return;
+    for (const result of batch.results) {
+        const item = document.createElement('li');
+        item.className = 'file' + (result === batch.selected ? ' selected' : '');
+        const show = document.createElement('button');
+        show.type = 'button';
+        show.textContent = result.input.name;
+        show.setAttribute('aria-pressed', String(result === batch.selected));
+        show.addEventListener('click', () => {
+            batch.selected = result;
+            show_files();
+            show_result(result);
+        });
+        const state = document.createElement('span');
+        const done = result.message;
+        state.textContent = result.state === 'done'
+            ? ` ${format_size(done.out_size)}, ${done.message_count === 1 ? '1 Meldung' : done.message_count + ' Meldungen'}`
+            : { waiting: ' wartet', running: ' l\u00e4uft', failed: ' abgebrochen', cancelled: ' abgebrochen' }[result.state];
+        item.append(show, state);
+        if (result.state === 'done' && !result.chosen) {
+            const link = document.createElement('a');
+            link.className = 'button';
+            link.textContent = 'Herunterladen';
+            offer(link, result.urls[0], file_name(result.input, batch.mode));
+            item.append(' ', link);
+        }
+        list.append(item);
+    }
+}
+
+// Starts the next waiting conversion of the batch, or ends the batch.
+async function run_next() {
+    const result = batch.results.find((candidate) => candidate.state === 'waiting');
+    if (!result) {
+        const failed = batch.results.length === 1 && batch.results[0].state === 'failed';
+        set_state(failed ? 'failed' : 'done', batch.run);
+        $('zip').hidden = batch.results.filter((done) => done.state === 'done' && !done.chosen).length < 2;
+        const first = batch.results[0];
+        announce(first.state === 'done' ? `Fertig: ${$('size').textContent || 'Hilfe'}, ${$('message-count').textContent}` : first.note);
+        return;
+    }
+    const mode = batch.mode;
+    const current = batch;
+    result.state = 'running';
+    show_progress(0, result.input ? result.input.size : 0, 0);
+    $('progress-file').textContent = batch.results.length > 1 ? `${result.input.name}: ` : '';
+    show_files();
+    const input = result.input;
+    let source = input ? input.source : new Uint8Array(0);
+    if (source instanceof Blob && !(await worker_reads_files)) {
+        if (source.size > WHOLE_INPUT_LIMIT) {
+            end_failed(result, `Abgebrochen: Dieser Browser l\u00e4sst die Seite eine Liste nur ganz lesen, und ` +
+                `„${input.name}“ ist dazu zu gro\u00df (mehr als ${format_size(WHOLE_INPUT_LIMIT)}). ` +
+                'Das Programm skynote auf der Kommandozeile hat keine solche Grenze.', false);
+            finished(result);
+            return;
+        }
+        source = new Uint8Array(await source.arrayBuffer());
+        if (batch !== current || result.state !== 'running')
+            return; // cancelled or replaced meanwhile
+    }
     const worker = new Worker(worker_url);
-    const stored = ['out', 'err'].map((name) => `skynote-${session}-${run}-${name}`);
-    running = { worker, run, stored };
-    const mine = () => running && running.run === run;
+    result.worker = worker;
+    result.stored = ['out', 'err'].map((name) => `skynote-${session}-${batch.run}-${result.index}-${name}`);
+    const mine = () => batch === current && result.worker === worker;
     worker.onmessage = (event) => {
         const message = event.data;
         if (!mine())
             return;
         if (message.type === 'progress') {
             show_progress(message.read, message.total, message.written);
-            return;
-        }
-        if (message.type === 'done') {
+        } else if (message.type === 'done') {
             worker.terminate();
-            show_done(run, mode, message, chosen);
+            // The download is offered only once its last byte reads.
+            kept(message.out).then((whole) => {
+                if (!mine())
+                    return;
+                result.worker = null;
+                if (whole) {
+                    result.state = 'done';
+                    result.message = message;
+                    result.urls = [URL.createObjectURL(message.out), URL.createObjectURL(message.err)];
+                    show_encoding(result);
+                } else {
+                    end_failed(result, 'Abgebrochen: Der Browser hat die Ausgabe nicht behalten (zu wenig Speicher?). ' +
+                        'Es gibt kein Ergebnis. Das Programm skynote auf der Kommandozeile hat keine solche Grenze.', false);
+                }
+                finished(result);
+            });
         } else {
+            end_failed(result, message.message, message.too_big);
             // A worker ended with gigabytes of parts held up this thread
             // for a moment: it ends once the message is on the screen.
-            show_failed(run, message.message, message.too_big);
             setTimeout(() => worker.terminate(), 500);
+            finished(result);
         }
-        running = null;
     };
     worker.onerror = (event) => {
         if (!mine())
             return;
         worker.terminate();
-        show_failed(run, 'Abgebrochen: ' + (event.message || 'Fehler im Worker') + '. Es gibt kein Ergebnis.', false);
-        running = null;
+        end_failed(result, 'Abgebrochen: ' + (event.message || 'Fehler im Worker') + '. Es gibt kein Ergebnis.', false);
+        finished(result);
     };
     worker.postMessage({
-        module: await module_ready, mode, input: input ? input.source : new Uint8Array(0),
-        limit: window.skynote_output_limit || OUTPUT_LIMIT, file: chosen, stored,
+        type: 'convert', module: await module_ready, mode, input: source,
+        transcode: Boolean(input && input.transcode), limit: window.skynote_output_limit || OUTPUT_LIMIT,
+        file: result.chosen || null, stored: result.stored,
     });
 }
 
-function cancel() {
-    if (!running)
-        return;
-    const run = running.run;
-    stop_running();
-    remove_stored(running.stored);
-    running = null;
-    $('status').textContent = 'Abgebrochen: die Umwandlung wurde auf Wunsch beendet. Es gibt kein Ergebnis.';
-    set_state('cancelled', run);
+// Whether the browser still has the whole output: its last byte reads.
+async function kept(file) {
+    try {
+        return file.size === 0 || (await file.slice(file.size - 1).arrayBuffer()).byteLength === 1;
+    } catch (lost) {
+        return false;
+    }
 }
 
+function end_failed(result, note, too_big) {
+    result.state = 'failed';
+    result.note = note;
+    result.too_big = too_big;
+    result.worker = null;
+    remove_stored(result.stored);
+    result.stored = [];
+}
+
+function finished(result) {
+    if (result === batch.selected)
+        show_result(result);
+    show_files();
+    run_next();
+}
+
+// Converts every input in the chosen mode; help converts nothing.
+function convert_all() {
+    const mode = chosen_mode();
+    if (inputs.length === 0 && mode !== 'h') {
+        $('status').textContent = 'Bitte zuerst eine Liste w\u00e4hlen, hierher ziehen oder Text einf\u00fcgen.';
+        return;
+    }
+    if (batch)
+        batch.results.forEach(release);
+    const run = ++runs;
+    const chosen = mode === 'h' ? [null] : inputs;
+    batch = { run, mode, results: chosen.map(new_result) };
+    batch.selected = batch.results[0];
+    result_box.dataset.run = run;
+    clear_view();
+    set_state('running', run);
+    announce(mode === 'h' ? 'Hilfe' : `Umwandlung l\u00e4uft: ${inputs.map((input) => input.name).join(', ')}`);
+    run_next();
+}
+
+function cancel() {
+    if (!batch)
+        return;
+    for (const result of batch.results) {
+        if (result.state === 'running' || result.state === 'waiting') {
+            release(result);
+            result.state = 'cancelled';
+            result.note = 'Abgebrochen: die Umwandlung wurde auf Wunsch beendet. Es gibt kein Ergebnis.';
+        }
+    }
+    show_result(batch.selected);
+    show_files();
+    set_state('cancelled', batch.run);
+    announce(batch.selected.note);
+}
+
+// Runs the shown conversion again, its output straight into a file the
+// observer chooses.
 async function convert_to_file() {
     let chosen;
     try {
-        chosen = await window.showSaveFilePicker({ suggestedName: file_name(chosen_mode()) });
+        chosen = await window.showSaveFilePicker({ suggestedName: file_name(batch.selected.input, batch.mode) });
     } catch (declined) {
         return; // the observer closed the dialog
     }
-    convert(chosen);
+    const result = batch.selected;
+    release(result);
+    Object.assign(result, { state: 'waiting', chosen, message: null, note: null });
+    batch.run = ++runs;
+    result_box.dataset.run = batch.run;
+    clear_view();
+    set_state('running', batch.run);
+    run_next();
 }
 
-function take(source, name, label) {
-    input = { name, source, size: source.length === undefined ? source.size : source.length };
-    $('input-name').textContent = `${label} (${format_size(input.size)})`;
-    convert();
+// Zips every result (and its messages) in a worker of its own.
+async function zip_all() {
+    const files = [];
+    for (const result of batch.results.filter((done) => done.state === 'done' && !done.chosen)) {
+        const name = file_name(result.input, batch.mode);
+        files.push({ name, file: result.message.out });
+        if (result.message.err_size > 0)
+            files.push({ name: name.replace(/\.[^.]*$/, '') + '-meldungen.txt', file: result.message.err });
+    }
+    $('zip').disabled = true;
+    // Where the worker can read no file, it gets their bytes.
+    if (!(await worker_reads_files)) {
+        for (const file of files)
+            file.file = new Uint8Array(await file.file.arrayBuffer());
+    }
+    const worker = new Worker(worker_url);
+    const stored = [`skynote-${session}-${batch.run}-zip`];
+    const current = batch;
+    worker.onmessage = (event) => {
+        if (event.data.type === 'progress' || batch !== current)
+            return;
+        worker.terminate();
+        $('zip').disabled = false;
+        if (event.data.type === 'done') {
+            const url = URL.createObjectURL(event.data.out);
+            current.results[0].urls.push(url);
+            current.results[0].stored.push(...stored);
+            offer($('download-zip'), url, 'skynote-ergebnisse.zip');
+            $('zip').hidden = true;
+            announce('ZIP fertig');
+        } else {
+            $('status').textContent = event.data.message;
+        }
+    };
+    worker.postMessage({ type: 'zip', files, stored });
+}
+
+// The note on a list saved as UTF-8: the module counts bytes, so each
+// letter beyond ASCII shifts the columns; ISO 8859-1 is what it expects.
+function show_encoding(result) {
+    const input = result.input;
+    const note = $('encoding-note');
+    if (!input || (!result.message.utf8 && !input.transcode))
+        return;
+    note.hidden = false;
+    $('to-latin1').hidden = input.transcode;
+    $('encoding-text').textContent = input.transcode
+        ? `„${input.name}“ wurde aus UTF-8 in ISO 8859-1 umgewandelt` +
+          (result.message.replaced > 0 ? `; ${result.message.replaced} Zeichen au\u00dferhalb davon wurden zu ?.` : '.')
+        : `„${input.name}“ ist in UTF-8 gespeichert: jeder Umlaut verschiebt die Spalten um ein Byte. ` +
+          'SKYNOTE erwartet ISO 8859-1; die Liste bleibt, wie sie ist, bis Sie umwandeln.';
+}
+
+function take(new_inputs, label) {
+    inputs = new_inputs;
+    $('input-name').textContent = label;
+    $('encoding-note').hidden = true;
+    convert_all();
+}
+
+function take_files(files) {
+    if (files.length === 0)
+        return;
+    const taken = [...files].map((file) => ({ name: file.name, source: file, size: file.size, transcode: false }));
+    take(taken, taken.map((input) => `${input.name} (${format_size(input.size)})`).join(', '));
 }
 
 $('file').addEventListener('change', () => {
     const chooser = $('file');
-    if (chooser.files.length === 0)
-        return;
-    const file = chooser.files[0];
+    const files = [...chooser.files];
     chooser.value = ''; // so that choosing the same file again reads it again
-    take(file, file.name, file.name);
+    take_files(files);
 });
-const drop = $('drop');
-drop.addEventListener('dragover', (event) => {
+// Lists may be dropped anywhere on the page.
+document.addEventListener('dragover', (event) => {
     event.preventDefault();
-    drop.classList.add('over');
+    $('drop').classList.add('over');
 });
-drop.addEventListener('dragleave', () => drop.classList.remove('over'));
-drop.addEventListener('drop', (event) => {
+document.addEventListener('dragleave', (event) => {
+    if (!event.relatedTarget)
+        $('drop').classList.remove('over');
+});
+document.addEventListener('drop', (event) => {
     event.preventDefault();
-    drop.classList.remove('over');
-    const file = event.dataTransfer.files[0];
-    if (file)
-        take(file, file.name, file.name);
+    $('drop').classList.remove('over');
+    take_files(event.dataTransfer.files);
 });
 $('use-paste').addEventListener('click', () => {
-    take(pasted_bytes($('paste').value), 'eingabe.txt', 'Eingef\u00fcgter Text');
+    const { bytes, replaced } = pasted_bytes($('paste').value);
+    const note = $('paste-note');
+    note.hidden = replaced.size === 0;
+    note.textContent = 'Nicht in ISO 8859-1, als ? \u00fcbergeben: ' +
+        [...replaced].map(([c, n]) => `${c} (${n}\u00d7)`).join(', ');
+    take([{ name: 'eingabe.txt', source: bytes, size: bytes.length, transcode: false }],
+        `Eingef\u00fcgter Text (${format_size(bytes.length)})`);
+});
+$('to-latin1').addEventListener('click', () => {
+    for (const input of inputs)
+        input.transcode = true;
+    convert_all();
 });
 $('cancel').addEventListener('click', cancel);
 $('to-file').addEventListener('click', convert_to_file);
+$('zip').addEventListener('click', zip_all);
+$('show-table').addEventListener('click', () => show_view(true));
+$('show-text').addEventListener('click', () => show_view(false));
 for (const radio of document.querySelectorAll('input[name="mode"]'))
-    radio.addEventListener('change', () => convert());
+    radio.addEventListener('change', convert_all);
+
+// Served over http(s), the page keeps its files for use offline.
+if ('serviceWorker' in navigator && location.protocol.startsWith('http'))
+    navigator.serviceWorker.register('sw.js').catch(() => {});

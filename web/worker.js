@@ -1,250 +1,47 @@
-// The worker that runs the SKYNOTE module for the page.  It reads the chosen
-// file itself, a piece at a time, and stores what the module writes outside
-// the JavaScript heap as it goes, so that its memory stays small whatever
-// the sizes.  The page gets progress, the first part of each stream as text,
-// and at the end each whole stream as one file or Blob, byte for byte.
+// The worker that runs the SKYNOTE module for the page: one conversion, or
+// one zip of several results, per worker.  It reads the input itself and
+// stores the output as it goes (streams.js); the page gets progress, the
+// first part of each stream as text, and at the end each whole stream as
+// one File or Blob, byte for byte.
 //
-// Message in: { module, mode, input (File, Blob or Uint8Array), limit (bytes
-//   of a stream the page may keep), file (a FileSystemFileHandle to write
-//   standard output to, or null), stored (the names for the two streams in
-//   the origin's private file system, which the page removes later) }.
-// Messages out: progress { read, total, written }, then either done
-//   { status, out, err, out_size, err_size, preview, messages, message_count }
-//   or failed { message, too_big }.
+// Messages in:
+//   convert { module, mode (m, d, l, L, h, or i: L, then d, then the
+//     object lines sorted), input (File, Blob or Uint8Array), transcode
+//     (UTF-8 to ISO 8859-1 first), limit (bytes of a stream the page
+//     keeps), file (a FileSystemFileHandle for standard output, or null),
+//     stored (names in the origin's private file system for the two
+//     streams, which the page removes later) }
+//   zip { files: [{ name, file }], stored: [name] }
+// Messages out: progress { read, total, written }; then done { status, out,
+//   err, out_size, err_size, preview, messages, message_count,
+//   message_lines, utf8, body, replaced } or failed { message, too_big }.
 'use strict';
 
-// Larger pieces of input read no faster, smaller ones slower (measured).
-const PIECE = 16 << 20; // input read at a time
-const PART = 16 << 20; // output gathered before it is stored
 const PREVIEW_LIMIT = 256 << 10; // output shown as text
 const MESSAGES_LIMIT = 64 << 10; // diagnostics shown as text
 const PROGRESS_INTERVAL = 100; // milliseconds between progress messages
+const INDEX_LIMIT = 512 << 20; // object lines the page sorts in memory
+const OBJECT_LINE = 44; // every line of mode d: 42 columns and CR LF
 
-// Ends the run at once with a message for the observer; too_big when the
-// output outgrew the page's limit, which a chosen file does not have.
-class Stop {
-    constructor(message, too_big = false) {
-        this.message = message;
-        this.too_big = too_big;
-    }
-}
-
-const CLI_HAS_NO_LIMIT = ' Das Programm skynote auf der Kommandozeile hat keine solche Grenze.';
-
-function megabytes(bytes) {
-    return (bytes / (1 << 20)).toLocaleString('de-DE', { maximumFractionDigits: 1 }) + ' MB';
-}
-
-// ISO 8859-1: each byte is the character of the same number.
-function latin1(bytes) {
-    let text = '';
-    for (let i = 0; i < bytes.length; i += 8192)
-        text += String.fromCharCode.apply(null, bytes.subarray(i, i + 8192));
-    return text;
-}
-
-// Standard input, a piece at a time: a File is read where it lies, so that
-// only one piece of it is ever in memory.
-function input_reader(source) {
-    const whole = source instanceof Uint8Array;
-    const reader = whole ? null : new FileReaderSync();
-    const size = whole ? source.length : source.size;
-    let piece = whole ? source : new Uint8Array(0);
-    let offset = piece.length; // of the source, after the piece
-    let at = 0; // in the piece
-    return {
-        size,
-        read_so_far: 0,
-        read(room) {
-            if (at === piece.length && offset < size) {
-                try {
-                    piece = new Uint8Array(reader.readAsArrayBuffer(source.slice(offset, offset + PIECE)));
-                } catch (failed) {
-                    return null; // the file changed or went away
-                }
-                offset += piece.length;
-                at = 0;
-            }
-            const got = piece.subarray(at, at + Math.min(room, piece.length - at));
-            at += got.length;
-            this.read_so_far += got.length;
-            return got;
-        },
-    };
-}
-
-// Where a stream's parts go.  put(bytes) copies the bytes, or keeps them
-// when the store says `keeps` (a new part buffer follows then), and may
-// return a promise; finish() gives the whole as a Blob or File.
-//
-// Blobs: the browser keeps large ones outside the JavaScript heap, on disk
-// where it can.  A Blob it could not store only shows when it is read, so
-// one byte of each part is read back: that also waits until the part is
-// stored, so that parts never pile up in the worker.  The check of each
-// part waits until the next one is on its way, which is a third faster
-// than waiting for each at once (measured).
-function blob_store(type) {
-    const parts = [];
-    const check = new FileReaderSync();
-    let unchecked = null;
-    let size = 0;
-    const stored = () => {
-        if (!unchecked)
-            return;
-        try {
-            check.readAsArrayBuffer(unchecked.slice(unchecked.size - 1));
-        } catch (refused) {
-            throw new Stop(`Abgebrochen: Der Browser hat die Ausgabe nach ${megabytes(size)} nicht mehr ` +
-                'angenommen (zu wenig Speicher, etwa in einem privaten Fenster). Es gibt kein Ergebnis.' +
-                CLI_HAS_NO_LIMIT);
-        }
-        size += unchecked.size;
-        unchecked = null;
-    };
-    return {
-        put(bytes) {
-            const part = new Blob([bytes]);
-            stored();
-            parts.push(part);
-            unchecked = part;
-        },
-        async finish() {
-            stored();
-            return new Blob(parts, { type });
-        },
-        abort: async () => { parts.length = 0; },
-        keeps: false,
-    };
-}
-
-// The origin's private file system, written synchronously from here: far
-// faster than Blobs, on disk.  Only where the page comes from a server.
-async function private_file_store(name) {
-    const folder = await navigator.storage.getDirectory();
-    const handle = await folder.getFileHandle(name, { create: true });
-    const access = await handle.createSyncAccessHandle();
-    access.truncate(0);
-    let size = 0;
-    return {
-        put(bytes) {
-            let written = 0;
-            try {
-                written = access.write(bytes, { at: size });
-            } catch (failed) {
-                // QuotaExceededError, or the disk is full
-            }
-            if (written !== bytes.length) {
-                throw new Stop(`Abgebrochen: Der Browser hatte nach ${megabytes(size)} keinen Platz mehr für die ` +
-                    'Ausgabe. Es gibt kein Ergebnis.' + CLI_HAS_NO_LIMIT);
-            }
-            size += written;
-        },
-        // Closing keeps the file; a flush to the disk first cost a third of a
-        // second on 750 MB, and a download does not need it.
-        async finish() {
-            access.close();
-            return handle.getFile();
-        },
-        async abort() {
-            try {
-                access.close();
-            } catch (closed) {
-                // closed already
-            }
-        },
-        keeps: false,
-    };
-}
-
-// A file the observer chose (showSaveFilePicker), written as a stream: the
-// module waits at each part (WebAssembly.Suspending), so nothing piles up,
-// and the size has no limit but the disk's.
-async function chosen_file_store(handle) {
-    const writable = await handle.createWritable();
-    let size = 0;
-    const failed = (error) => {
-        throw new Stop(`Abgebrochen: Die Datei „${handle.name}“ konnte nach ${megabytes(size)} nicht weiter ` +
-            `geschrieben werden (${error.message || error}). Sie bleibt, wie sie vorher war.`);
-    };
-    return {
-        put(bytes) {
-            return writable.write(bytes).then(() => { size += bytes.length; }, failed);
-        },
-        async finish() {
-            await writable.close().catch(failed);
-            return handle.getFile();
-        },
-        async abort() {
-            await writable.abort().catch(() => {});
-        },
-        keeps: true,
-    };
-}
-
-// One output stream: gathered into parts for its store, its start kept as
-// the text the page shows; the error stream's line feeds are counted, one
-// for each message.
-function output_stream(store, preview_limit, limit, count_lines) {
-    let part = new Uint8Array(PART);
-    let used = 0;
-    const preview = new Uint8Array(preview_limit);
-    let previewed = 0;
-    return {
-        store,
-        size: 0,
-        lines: 0,
-        write(bytes) {
-            this.size += bytes.length;
-            if (this.size > limit) {
-                throw new Stop(`Abgebrochen: Die Ausgabe wird größer als ${megabytes(limit)}; so viel kann die Seite ` +
-                    'im Browser nicht sicher aufbewahren. Es gibt kein Ergebnis.' + CLI_HAS_NO_LIMIT, true);
-            }
-            const shown = Math.min(bytes.length, preview_limit - previewed);
-            preview.set(bytes.subarray(0, shown), previewed);
-            previewed += shown;
-            for (let i = 0; count_lines && i < bytes.length; ++i)
-                this.lines += bytes[i] === 10 ? 1 : 0;
-            const waits = [];
-            for (let taken = 0; taken < bytes.length;) {
-                const n = Math.min(bytes.length - taken, PART - used);
-                part.set(bytes.subarray(taken, taken + n), used);
-                used += n;
-                taken += n;
-                if (used === PART) {
-                    const wait = store.put(part);
-                    if (wait)
-                        waits.push(wait);
-                    // A new buffer for each part would cost more than the
-                    // module's whole run: the collector then works on them.
-                    if (store.keeps)
-                        part = new Uint8Array(PART);
-                    used = 0;
-                }
-            }
-            return waits.length > 0 ? Promise.all(waits) : undefined;
-        },
-        async finish() {
-            if (used > 0)
-                await store.put(part.subarray(0, used));
-            return store.finish();
-        },
-        text: () => latin1(preview.subarray(0, previewed)),
-    };
-}
-
-// Runs the module to its end; the status, or a Stop thrown by the streams.
-async function run_module(module, mode, input, out, err, suspending) {
-    let last_progress = 0;
-    const progress = (force) => {
+// Progress messages, at most one per interval but the last.
+function progress_reporter(reader, out) {
+    let last = 0;
+    return (force) => {
         const now = performance.now();
-        if (force || now - last_progress >= PROGRESS_INTERVAL) {
-            last_progress = now;
-            self.postMessage({ type: 'progress', read: input.read_so_far, total: input.size, written: out.size });
+        if (force || now - last >= PROGRESS_INTERVAL) {
+            last = now;
+            self.postMessage({ type: 'progress', read: reader.read_so_far, total: reader.size, written: out.size });
         }
     };
+}
+
+// Runs the module once on `reader`, its output into the streams `out` and
+// `err`; the exit status.  With `suspending` the module waits for writes
+// that return a promise.
+async function run_module(module, mode, reader, out, err, suspending, progress = () => {}) {
     const io = {
         read(room) {
-            const got = input.read(room);
+            const got = reader.read(room);
             progress(false);
             return got;
         },
@@ -274,25 +71,167 @@ async function run_module(module, mode, input, out, err, suspending) {
     return status;
 }
 
-self.onmessage = async (event) => {
-    const { module, mode, input, limit, file, stored } = event.data;
+// The object lines sorted bytewise, as `LC_ALL=C sort` sorts them.  Every
+// line is a record of 44 bytes, its CR LF in the same place, so that the
+// first 42 bytes decide; the first eight of them, as two numbers, decide
+// most comparisons.
+function sorted_lines(bytes) {
+    const count = bytes.length / OBJECT_LINE;
+    const view = new DataView(bytes.buffer, bytes.byteOffset, bytes.byteLength);
+    const high = new Uint32Array(count);
+    const low = new Uint32Array(count);
+    const order = new Uint32Array(count);
+    for (let i = 0; i < count; ++i) {
+        high[i] = view.getUint32(i * OBJECT_LINE);
+        low[i] = view.getUint32(i * OBJECT_LINE + 4);
+        order[i] = i;
+    }
+    order.sort((a, b) => {
+        if (high[a] !== high[b])
+            return high[a] < high[b] ? -1 : 1;
+        if (low[a] !== low[b])
+            return low[a] < low[b] ? -1 : 1;
+        for (let i = 8; i < OBJECT_LINE - 2; ++i) {
+            const difference = bytes[a * OBJECT_LINE + i] - bytes[b * OBJECT_LINE + i];
+            if (difference !== 0)
+                return difference;
+        }
+        return 0;
+    });
+    const sorted = new Uint8Array(bytes.length);
+    for (let i = 0; i < count; ++i)
+        sorted.set(bytes.subarray(order[i] * OBJECT_LINE, (order[i] + 1) * OBJECT_LINE), i * OBJECT_LINE);
+    return sorted;
+}
+
+// The object index of a deep-sky list, as `skynote L <list | skynote d |
+// LC_ALL=C sort` gives it: the messages are those of mode L (mode d has
+// none), the status the first that is not 0.
+async function object_index(module, reader, out, err, progress) {
+    const raw = output_stream(memory_store(INDEX_LIMIT), 0, Infinity, false);
+    const listed = await run_module(module, 'L', reader, raw, err, false, progress);
+    const lines = output_stream(memory_store(INDEX_LIMIT), 0, Infinity, false);
+    const expanded = await run_module(module, 'd', input_reader(await raw.finish()), lines, err, false);
+    const index = await lines.finish();
+    if (index.length % OBJECT_LINE !== 0)
+        throw new Stop('Abgebrochen: Modus d hat Zeilen anderer Länge geschrieben. Es gibt kein Ergebnis.');
+    out.write(sorted_lines(index));
+    return listed || expanded;
+}
+
+// The diagnostics that quote an input line, and their quotes.
+const QUOTING = ['fehlerhafte %-Zeile: ', 'fehlerhafte Normalzeile: '].map((text) => Uint8Array.from(text, (c) => c.charCodeAt(0)));
+
+function quoted_line(message) {
+    for (const prefix of QUOTING) {
+        if (message.length >= prefix.length && prefix.every((byte, i) => message[i] === byte))
+            return message.subarray(prefix.length);
+    }
+    return null;
+}
+
+// The number of the input line that each message quotes (the header is
+// line 1), null for a message that quotes none.  The input is read again;
+// its lines come in the order of the messages, and lose their CRs as the
+// module's do, up to the first Ctrl-Z.
+function line_numbers(source, transcode, messages) {
+    const numbers = messages.map(() => null);
+    const wanted = messages.map(quoted_line);
+    let next = wanted.findIndex((quote) => quote !== null);
+    if (next < 0)
+        return numbers;
+    const longest = Math.max(...wanted.filter((quote) => quote).map((quote) => quote.length));
+    const line = new Uint8Array(longest + 1);
+    let length = 0;
+    let number = 1;
+    const reader = input_reader(source, transcode);
+    const line_ends = () => {
+        const quote = wanted[next];
+        if (number > 1 && length === quote.length && quote.every((byte, i) => line[i] === byte)) {
+            numbers[next] = number;
+            do
+                ++next;
+            while (next < wanted.length && wanted[next] === null);
+        }
+        ++number;
+        length = 0;
+    };
+    for (let bytes = reader.read(PIECE); bytes && bytes.length > 0 && next < wanted.length; bytes = reader.read(PIECE)) {
+        for (let i = 0; i < bytes.length && next < wanted.length; ++i) {
+            const byte = bytes[i];
+            if (byte === 0x1A)
+                return numbers;
+            if (byte === 10)
+                line_ends();
+            else if (byte !== 13 && length <= longest)
+                line[length++] = byte;
+        }
+    }
+    if (next < wanted.length && length > 0)
+        line_ends();
+    return numbers;
+}
+
+// The messages shown, each without its line end.
+function split_messages(bytes) {
+    const messages = [];
+    for (let from = 0; from < bytes.length;) {
+        const end = bytes.indexOf(10, from);
+        const to = end < 0 ? bytes.length : end + 1;
+        const message = bytes.subarray(from, to);
+        messages.push(message.subarray(0, message.length - (end < 0 ? 0 : message[message.length - 2] === 13 ? 2 : 1)));
+        from = to;
+    }
+    return messages;
+}
+
+async function convert({ module, mode, input, transcode, limit, file, stored }, stores) {
     const type = mode === 'l' ? 'text/csv' : 'text/plain';
-    const stores = [];
     const open = async (name, chosen) => {
-        // A page opened from a file has no private file system: Blobs then.
-        const store = chosen ? await chosen_file_store(chosen) : await private_file_store(name).catch(() => blob_store(type));
+        const store = await open_store(name, chosen, type);
         stores.push(store);
         return store;
     };
+    const out = output_stream(await open(stored[0], file), PREVIEW_LIMIT, file ? Infinity : limit, false);
+    const err = output_stream(await open(stored[1], null), MESSAGES_LIMIT, limit, true);
+    const reader = input_reader(input, transcode);
+    const progress = progress_reporter(reader, out);
+    const status = mode === 'i' ? await object_index(module, reader, out, err, progress)
+        : await run_module(module, mode, reader, out, err, file !== null, progress);
+    progress(true);
+    const [out_file, err_file] = [await out.finish(), await err.finish()];
+    const messages = split_messages(err.preview());
+    return {
+        type: 'done', status, out: out_file, err: err_file, out_size: out.size, err_size: err.size,
+        preview: latin1(out.preview()), messages: latin1(err.preview()), message_count: err.lines,
+        message_lines: 'lLi'.includes(mode) ? line_numbers(input, transcode, messages) : messages.map(() => null),
+        utf8: reader.watch.utf8(), body: reader.watch.body,
+        replaced: reader.transcoder ? reader.transcoder.replaced : 0,
+    };
+}
+
+// One zip of several results, made by client-zip as a stream and stored
+// like any output.
+async function zip({ files, stored }, stores) {
+    const store = await open_store(stored[0], null, 'application/zip');
+    stores.push(store);
+    const out = output_stream(store, 0, Infinity, false);
+    const total = files.reduce((sum, { file }) => sum + (file.size === undefined ? file.length : file.size), 0);
+    const zipped = downloadZip(files.map(({ name, file }) => ({ name, input: file }))).body.getReader();
+    for (;;) {
+        const { done, value } = await zipped.read();
+        if (done)
+            break;
+        out.write(value);
+        self.postMessage({ type: 'progress', read: Math.min(out.size, total), total, written: out.size });
+    }
+    return { type: 'done', status: 0, out: await out.finish(), out_size: out.size };
+}
+
+self.onmessage = async (event) => {
+    const stores = [];
     try {
-        const out = output_stream(await open(stored[0], file), PREVIEW_LIMIT, file ? Infinity : limit, false);
-        const err = output_stream(await open(stored[1], null), MESSAGES_LIMIT, limit, true);
-        const status = await run_module(module, mode, input_reader(input), out, err, file !== null);
-        const [out_file, err_file] = [await out.finish(), await err.finish()];
-        self.postMessage({
-            type: 'done', status, out: out_file, err: err_file, out_size: out.size, err_size: err.size,
-            preview: out.text(), messages: err.text(), message_count: err.lines,
-        });
+        self.postMessage(await (event.data.type === 'zip' ? zip : convert)(event.data, stores));
     } catch (thrown) {
         for (const store of stores)
             await store.abort();

@@ -12,8 +12,8 @@ import { mkdirSync, readFileSync, rmSync, statSync, statfsSync } from 'node:fs';
 import { createServer } from 'node:http';
 import { dirname, extname, join, resolve } from 'node:path';
 import { fileURLToPath } from 'node:url';
-import { WATCH_PAGE, attempt, browser_memory, check, converted, file_hash, finish, hashed_run, open_chromium,
-    page_state, tally } from './lib.mjs';
+import { WATCH_PAGE, adapted, attempt, browser_memory, check, converted, file_hash, finish, hashed_run,
+    open_chromium, page_state, tally } from './lib.mjs';
 
 const [page_dir, native, module] = process.argv.slice(2);
 const here = dirname(fileURLToPath(import.meta.url));
@@ -97,7 +97,7 @@ async function measure({ private_window = false, where, mode, input, before = as
     await page.addInitScript(WATCH_PAGE);
     await page.goto(pages[where]);
     await page.check('input[name="mode"][value="h"]');
-    await converted(page, () => page.setInputFiles('#file', input));
+    await converted(adapted(page), () => page.setInputFiles('#file', input));
     await before(page);
     await page.waitForTimeout(500);
     await page.evaluate(() => { window.skynote_long_tasks = []; });
@@ -105,10 +105,10 @@ async function measure({ private_window = false, where, mode, input, before = as
     let peak = idle;
     const sampler = setInterval(() => { peak = Math.max(peak, browser_memory()); }, 200);
     const started = performance.now();
-    await converted(page, () => (start ? start(page) : page.check(`input[name="mode"][value="${mode}"]`)), 600000);
+    await converted(adapted(page), () => (start ? start(page) : page.check(`input[name="mode"][value="${mode}"]`)), 600000);
     const seconds = (performance.now() - started) / 1000;
     clearInterval(sampler);
-    const state = await page_state(page, false);
+    const state = await page_state(adapted(page), false);
     return { browser, page, state, seconds, memory: peak - idle, longest: Math.max(0, ...state.long_tasks) };
 }
 
@@ -176,7 +176,7 @@ await attempt('chosen file', async () => {
                     return window.chosen;
                 };
             });
-            await converted(page, () => page.check('input[name="mode"][value="d"]'), 600000);
+            await converted(adapted(page), () => page.check('input[name="mode"][value="d"]'), 600000);
         },
         start: (page) => page.click('#to-file'),
     });

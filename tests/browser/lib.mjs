@@ -110,20 +110,31 @@ export const WATCH_PAGE = () => {
     };
 };
 
-export const runs = (page) => page.$eval('#result', (result) => Number(result.dataset.run));
+// The page helpers below take any page with evaluate(fn, arg) and
+// wait_for(fn, arg, timeout) (engines.mjs); a playwright page gets them here.
+export const adapted = (page) => ({
+    raw: page,
+    evaluate: (fn, arg) => page.evaluate(fn, arg),
+    wait_for: (fn, arg, timeout) => page.waitForFunction(fn, arg, { timeout }),
+});
+
+export const runs = (page) => page.evaluate(() => Number(document.getElementById('result').dataset.run));
 
 // Does what starts a conversion, and waits until its result (or failure)
-// is shown.
+// is shown, whole.
 export async function converted(page, action, timeout = 60000) {
     const before = await runs(page);
     await action();
-    await page.waitForFunction((before) => {
+    await page.wait_for((before) => {
         const result = document.getElementById('result');
-        return Number(result.dataset.run) > before && result.dataset.run === result.dataset.shown;
-    }, before, { timeout });
+        return Number(result.dataset.run) > before && result.dataset.run === result.dataset.shown &&
+            !document.querySelector('[data-complete="false"]');
+    }, before, timeout);
 }
 
-// What the page shows, and (with bytes) what its downloads hold.
+// What the page shows and offers after a run (a result shown whole), and
+// with `bytes` what its downloads hold.  The messages come as written:
+// each message's text and its line end, the line numbers apart.
 export async function page_state(page, bytes) {
     const got = await page.evaluate(async (bytes) => {
         const $ = (id) => document.getElementById(id);
@@ -137,6 +148,7 @@ export async function page_state(page, bytes) {
             return btoa(text);
         };
         const result = $('result');
+        const items = [...document.querySelectorAll('#diagnostics li')];
         return {
             state: result.dataset.state,
             status: result.dataset.status === undefined ? null : Number(result.dataset.status),
@@ -144,14 +156,18 @@ export async function page_state(page, bytes) {
             err: await fetched($('download-messages')),
             name: $('download').hidden ? null : $('download').download,
             view: $('output').textContent,
-            messages: $('diagnostics').textContent,
-            message_count: $('message-count').textContent,
+            view_heading: $('output-heading').textContent,
+            messages: items.map((item) => item.querySelector('code').textContent + '\r\n').join('') +
+                ($('diagnostics-note').hidden ? '' : $('diagnostics-note').textContent),
+            message_lines: items.map((item) => { const line = item.querySelector('.line'); return line ? line.textContent : null; }),
+            message_count: $('message-count').hidden ? '' : $('message-count').textContent,
             note: $('status').textContent,
+            empty_note: $('empty-note').hidden ? '' : $('empty-note').textContent,
             progress: $('progress').value,
             progress_text: $('progress-text').textContent,
             to_file: !$('to-file').hidden,
-            workers: window.skynote_workers.map((worker) => worker.ended),
-            long_tasks: window.skynote_long_tasks,
+            workers: (window.skynote_workers || []).map((worker) => worker.ended),
+            long_tasks: window.skynote_long_tasks || [],
         };
     }, bytes);
     const decoded = (text) => (text === null ? null : Buffer.from(text, 'base64'));
@@ -204,4 +220,26 @@ export async function attempt(name, body) {
     } catch (error) {
         check(name, false, `did not finish: ${String(error.message || error).split('\n')[0]}`);
     }
+}
+
+// The files in a zip as client-zip writes it (stored, not compressed):
+// { name: bytes }, read through its central directory.
+export function unzipped(zip) {
+    const files = {};
+    const end = zip.lastIndexOf(Buffer.from([0x50, 0x4b, 0x05, 0x06]));
+    const count = zip.readUInt16LE(end + 10);
+    let at = zip.readUInt32LE(end + 16);
+    for (let i = 0; i < count; ++i) {
+        const method = zip.readUInt16LE(at + 10);
+        const size = zip.readUInt32LE(at + 20);
+        const name_length = zip.readUInt16LE(at + 28);
+        const extra_length = zip.readUInt16LE(at + 30);
+        const comment_length = zip.readUInt16LE(at + 32);
+        const local = zip.readUInt32LE(at + 42);
+        const name = zip.subarray(at + 46, at + 46 + name_length).toString('utf8');
+        const data = local + 30 + zip.readUInt16LE(local + 26) + zip.readUInt16LE(local + 28);
+        files[name] = method === 0 ? zip.subarray(data, data + size) : null;
+        at += 46 + name_length + extra_length + comment_length;
+    }
+    return files;
 }
