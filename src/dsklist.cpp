@@ -320,16 +320,17 @@ void read_normal_line(char mode, ListLine* line, const ListState& state)
 // The next line and its words: a short line through one window of the
 // scanning module, when its line feed is in the buffer; any other the long
 // way.  False at the end of input.
-bool read_list_line(ListLine* line)
+bool read_list_line(ListLine* line, scan::Blocks* blocks)
 {
     if (fast_ways) {
-        size_t len = scan::split_short_line(input.next, line->words, &line->quoted);
+        size_t len = scan::split_line(scan::window(blocks, input.next), input.next, line->words, &line->quoted);
         if (len < scan::SHORT_LINE && input.next + len < input.end) {
             line->text = {reinterpret_cast<const char*>(input.next), len};
             input.next += len + 1;
             return true;
         }
     }
+    blocks->base = nullptr; // the buffer may move
     if (!in_read_line(&line->text))
         return false;
     split_words(line->text, line->words);
@@ -364,7 +365,8 @@ void convert_deep_sky_list(char mode)
     state.setup_quoted = false;
     static_assert(scan::LINE_WORDS == LIST_WORDS, "both ways give the same words");
     ListLine line;
-    while (read_list_line(&line)) {
+    scan::Blocks blocks = {nullptr, {0, 0, 0}, {0, 0, 0}};
+    while (read_list_line(&line, &blocks)) {
         const Word& marker = line.words[MARKER];
         if (marker.len == 0)
             continue;

@@ -276,28 +276,37 @@ bool put_short_token(char mode, Source* source, const unsigned char* at, size_t 
     return true;
 }
 
-// Writes the short tokens that end inside the buffer: most of them through
-// 64-byte windows, then the next one after the white space.  False when the
-// next token must take the long way, or the buffer is used up.
-bool put_short_tokens(char mode, Source* source, char* token)
+// Writes the short tokens that end inside the 64 bytes at input.next, and
+// moves past them; true when it got anywhere.  It stops at a token that
+// must take the long way (too long for its rule, a marker of a book, or
+// running past the window or the buffer).
+bool put_short_tokens(char mode, Source* source, char* token, scan::Blocks* blocks)
 {
-    scan::TokenWindow window = scan::token_window(input.next);
-    const unsigned char* at;
-    size_t n;
-    while (scan::next_token(window, &at, &n) && at + n < input.end &&
-           put_short_token(mode, source, at, n, token))
-        window.done = static_cast<size_t>(at + n - window.base);
-    input.next = scan::skip_white(window.base + window.done, input.end);
-    if (input.next >= input.end) {
-        input.next = input.end;
-        return false;
+    const unsigned char* base = input.next;
+    uint64_t white = scan::window(blocks, base).white;
+    // Past the end of the buffer is no token: a token there must be read.
+    size_t left = static_cast<size_t>(input.end - base);
+    if (left < 64)
+        white |= ~uint64_t{0} << left;
+    size_t done = 0; // bytes of the window used up
+    for (;;) {
+        uint64_t words = ~white & (~uint64_t{0} << done);
+        if (words == 0) {
+            done = 64;
+            break;
+        }
+        unsigned first = scan::lowest_bit(words);
+        uint64_t after = white & (~uint64_t{0} << first);
+        const unsigned char* at = base + first;
+        size_t n = after ? scan::lowest_bit(after) - first : 0;
+        if (n == 0 || at + n >= input.end || !put_short_token(mode, source, at, n, token)) {
+            done = first;
+            break;
+        }
+        done = first + n;
     }
-    at = input.next;
-    n = scan::short_token_length(at);
-    if (n == 0 || at + n >= input.end || !put_short_token(mode, source, at, n, token))
-        return false;
-    input.next = at + n;
-    return true;
+    input.next = base + (done < left ? done : left);
+    return input.next > base && input.next < input.end;
 }
 
 } // namespace
@@ -360,10 +369,12 @@ void convert_raw_list(char mode)
     size_t len = 0;
     set_page(&source, "", 0);
     set_book(&source, "", 0);
+    scan::Blocks blocks = {nullptr, {0, 0, 0}, {0, 0, 0}};
     for (;;) {
-        if (fast_ways && put_short_tokens(mode, &source, token))
+        if (fast_ways && put_short_tokens(mode, &source, token, &blocks))
             continue;
-        // One token of any kind, from any place.
+        // One token of any kind, from any place; the buffer may move.
+        blocks.base = nullptr;
         if (!read_token(token, &len))
             return;
         if (token[0] == BOOK_MARKER) {

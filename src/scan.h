@@ -1,11 +1,12 @@
-// Bit-parallel scanning: tests 16 input bytes at once (SSE2) or 8 in a
-// 64-bit word (everywhere) instead of one byte at a time, so that finding
-// where a token or a line ends costs no branch per byte, and rewrites short
-// names the same way.  Every trick is tested against a plain byte loop.
+// Bit-parallel scanning: the input is classified 64 bytes at a time into
+// masks, one bit a byte, and lines, words and tokens are then found with bit
+// scans, so that finding where they end costs no branch per byte and one
+// classification serves every line and word in its block.  Short names are
+// rewritten the same way.  Every trick is tested against a plain byte loop.
 //
 // The byte masks below ("highs") carry one flag per byte in that byte's
 // high bit (0x80), byte 0 of the input in the lowest byte of the word.
-// Flags gathered from them carry one bit per byte, bit i for byte i.
+// Masks gathered from them carry one bit per byte, bit i for byte i.
 #pragma once
 
 #include "skynote.h"
@@ -13,11 +14,25 @@
 #include <cstdint>
 #include <cstring>
 
-// x86-64 always has SSE2; -DSKYNOTE_PORTABLE_SCAN builds the portable way
-// there too, so that both are tested.
+// One kernel classifies the blocks, chosen at compile time: SSE2 on x86-64
+// (and AVX2 instead where the processor has it, chosen at run time), NEON
+// on 64-bit ARM, SIMD128 in WebAssembly, and the portable 64-bit words
+// everywhere else.  -DSKYNOTE_PORTABLE_SCAN builds the portable words on
+// every machine, -DSKYNOTE_NO_AVX2 leaves the run-time choice out, so that
+// each kernel can be tested.
 #if defined(__SSE2__) && !defined(SKYNOTE_PORTABLE_SCAN)
 #include <emmintrin.h>
 #define SKYNOTE_SSE2_SCAN 1
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(SKYNOTE_NO_AVX2)
+#include <immintrin.h>
+#define SKYNOTE_AVX2_SCAN 1
+#endif
+#elif defined(__aarch64__) && defined(__ARM_NEON) && !defined(SKYNOTE_PORTABLE_SCAN)
+#include <arm_neon.h>
+#define SKYNOTE_NEON_SCAN 1
+#elif defined(__wasm_simd128__) && !defined(SKYNOTE_PORTABLE_SCAN)
+#include <wasm_simd128.h>
+#define SKYNOTE_SIMD128_SCAN 1
 #endif
 
 namespace scan {
@@ -116,109 +131,189 @@ inline unsigned gather(uint64_t highs)
     return static_cast<unsigned>(((highs >> 7) * 0x0102040810204080u) >> 56);
 }
 
-// The flags of 16 bytes, one bit a byte (bit i for at[i]): white space,
-// line feeds alone, and double quotes.  Reads 16 bytes.
-struct Flags16 {
-    unsigned white;
-    unsigned feeds;
-    unsigned quotes;
+// The classes of a block of 64 bytes, bit i for byte i.
+struct Masks {
+    uint64_t white;  // tab to CR and blank, line feeds among them
+    uint64_t feeds;  // line feeds alone
+    uint64_t quotes; // double quotes
 };
 
-inline Flags16 flags16_portable(const unsigned char* at)
+// The portable kernel, and the reference of the others: eight 64-bit words.
+inline Masks classify_words(const unsigned char* at)
 {
-    uint64_t low = load8(at);
-    uint64_t high = load8(at + 8);
-    return {gather(white_bytes(low)) | gather(white_bytes(high)) << 8,
-            gather(bytes_equal(low, '\n')) | gather(bytes_equal(high, '\n')) << 8,
-            gather(bytes_equal(low, '"')) | gather(bytes_equal(high, '"')) << 8};
-}
-
-#ifdef SKYNOTE_SSE2_SCAN
-// The same with 16-byte compares.  Tab to CR are the bytes that lose 9 and
-// then stay at 4 or below (unsigned); movemask gathers the compare results.
-inline Flags16 flags16_sse2(const unsigned char* at)
-{
-    __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at));
-    __m128i from_tab = _mm_sub_epi8(x, _mm_set1_epi8(0x09));
-    __m128i tab_to_cr = _mm_cmpeq_epi8(_mm_min_epu8(from_tab, _mm_set1_epi8(0x04)), from_tab);
-    __m128i blank = _mm_cmpeq_epi8(x, _mm_set1_epi8(' '));
-    __m128i feed = _mm_cmpeq_epi8(x, _mm_set1_epi8('\n'));
-    __m128i quote = _mm_cmpeq_epi8(x, _mm_set1_epi8('"'));
-    return {static_cast<unsigned>(_mm_movemask_epi8(_mm_or_si128(tab_to_cr, blank))),
-            static_cast<unsigned>(_mm_movemask_epi8(feed)),
-            static_cast<unsigned>(_mm_movemask_epi8(quote))};
-}
-#endif
-
-inline Flags16 flags16(const unsigned char* at)
-{
-#ifdef SKYNOTE_SSE2_SCAN
-    return flags16_sse2(at);
-#else
-    return flags16_portable(at);
-#endif
-}
-
-// Tokens shorter than this are found with one look at 16 bytes.
-constexpr size_t SHORT_TOKEN = 16;
-
-// The length of the token that starts at `at` (a byte that is not white
-// space), when it is shorter than SHORT_TOKEN bytes; 0 for a longer one.
-// Reads 16 bytes.
-inline size_t short_token_length(const unsigned char* at)
-{
-    unsigned white = flags16(at).white;
-    return white ? lowest_bit(white) : 0;
-}
-
-// The first byte at or after `at` that is not white space, or a byte at or
-// after `end` when there is none before it.  Reads up to 16 bytes past `end`.
-inline const unsigned char* skip_white(const unsigned char* at, const unsigned char* end)
-{
-    for (; at < end; at += 16) {
-        unsigned word_bytes = ~flags16(at).white & 0xFFFF;
-        if (word_bytes)
-            return at + lowest_bit(word_bytes);
+    Masks masks = {0, 0, 0};
+    for (unsigned k = 0; k < 8; ++k) {
+        uint64_t x = load8(at + 8 * k);
+        masks.white |= uint64_t{gather(white_bytes(x))} << (8 * k);
+        masks.feeds |= uint64_t{gather(bytes_equal(x, '\n'))} << (8 * k);
+        masks.quotes |= uint64_t{gather(bytes_equal(x, '"'))} << (8 * k);
     }
-    return at;
+    return masks;
 }
 
-// The white-space flags of the 64 bytes from `base` (bit i for base[i]),
-// and how many of them are used up.  Reads 64 bytes.  Walking tokens
-// through the flags costs a few bit operations a token, where loading and
-// testing the bytes at each token's end would make every token wait for
-// the one before it.
-struct TokenWindow {
-    const unsigned char* base;
-    uint64_t white;
-    size_t done;
+#ifdef SKYNOTE_SSE2_SCAN
+// Four 16-byte compares a class.  Tab to CR are the bytes that lose 9 and
+// then stay at 4 or below (unsigned); movemask gathers the compare results.
+inline Masks classify_sse2(const unsigned char* at)
+{
+    Masks masks = {0, 0, 0};
+    for (unsigned k = 0; k < 4; ++k) {
+        __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at + 16 * k));
+        __m128i from_tab = _mm_sub_epi8(x, _mm_set1_epi8(0x09));
+        __m128i tab_to_cr = _mm_cmpeq_epi8(_mm_min_epu8(from_tab, _mm_set1_epi8(0x04)), from_tab);
+        __m128i white = _mm_or_si128(tab_to_cr, _mm_cmpeq_epi8(x, _mm_set1_epi8(' ')));
+        masks.white |= uint64_t{static_cast<uint16_t>(_mm_movemask_epi8(white))} << (16 * k);
+        masks.feeds |= uint64_t{static_cast<uint16_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(x, _mm_set1_epi8('\n'))))}
+                       << (16 * k);
+        masks.quotes |= uint64_t{static_cast<uint16_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(x, _mm_set1_epi8('"'))))}
+                        << (16 * k);
+    }
+    return masks;
+}
+#endif
+
+#ifdef SKYNOTE_AVX2_SCAN
+// The same with two 32-byte compares a class; only called where the
+// processor has AVX2.
+__attribute__((target("avx2"))) inline Masks classify_avx2(const unsigned char* at)
+{
+    Masks masks = {0, 0, 0};
+    for (unsigned k = 0; k < 2; ++k) {
+        __m256i x = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(at + 32 * k));
+        __m256i from_tab = _mm256_sub_epi8(x, _mm256_set1_epi8(0x09));
+        __m256i tab_to_cr = _mm256_cmpeq_epi8(_mm256_min_epu8(from_tab, _mm256_set1_epi8(0x04)), from_tab);
+        __m256i white = _mm256_or_si256(tab_to_cr, _mm256_cmpeq_epi8(x, _mm256_set1_epi8(' ')));
+        masks.white |= uint64_t{static_cast<uint32_t>(_mm256_movemask_epi8(white))} << (32 * k);
+        masks.feeds |= uint64_t{static_cast<uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(x, _mm256_set1_epi8('\n'))))}
+                       << (32 * k);
+        masks.quotes |= uint64_t{static_cast<uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(x, _mm256_set1_epi8('"'))))}
+                        << (32 * k);
+    }
+    return masks;
+}
+
+// Whether the processor has AVX2 (and the system keeps its registers).
+inline bool has_avx2()
+{
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("avx2");
+}
+// The kernel in use: AVX2 where the processor has it.  Tests switch it off.
+inline bool use_avx2 = has_avx2();
+#endif
+
+#ifdef SKYNOTE_NEON_SCAN
+// Compare results (0xFF or 0 a lane) of 64 bytes as one mask: each lane
+// keeps the bit of its place in its half (1 to 128), and three rounds of
+// pairwise sums put the bytes of the four registers side by side.
+inline uint64_t neon_mask(uint8x16_t a, uint8x16_t b, uint8x16_t c, uint8x16_t d)
+{
+    static const uint8_t PLACE[16] = {1, 2, 4, 8, 16, 32, 64, 128, 1, 2, 4, 8, 16, 32, 64, 128};
+    const uint8x16_t place = vld1q_u8(PLACE);
+    uint8x16_t ab = vpaddq_u8(vandq_u8(a, place), vandq_u8(b, place));
+    uint8x16_t cd = vpaddq_u8(vandq_u8(c, place), vandq_u8(d, place));
+    uint8x16_t abcd = vpaddq_u8(ab, cd);
+    return vgetq_lane_u64(vreinterpretq_u64_u8(vpaddq_u8(abcd, abcd)), 0);
+}
+
+// Four 16-byte compares a class, tab to CR as in the SSE2 kernel.
+inline Masks classify_neon(const unsigned char* at)
+{
+    uint8x16_t white[4], feeds[4], quotes[4];
+    for (unsigned k = 0; k < 4; ++k) {
+        uint8x16_t x = vld1q_u8(at + 16 * k);
+        white[k] = vorrq_u8(vcleq_u8(vsubq_u8(x, vdupq_n_u8(0x09)), vdupq_n_u8(0x04)), vceqq_u8(x, vdupq_n_u8(' ')));
+        feeds[k] = vceqq_u8(x, vdupq_n_u8('\n'));
+        quotes[k] = vceqq_u8(x, vdupq_n_u8('"'));
+    }
+    return {neon_mask(white[0], white[1], white[2], white[3]), neon_mask(feeds[0], feeds[1], feeds[2], feeds[3]),
+            neon_mask(quotes[0], quotes[1], quotes[2], quotes[3])};
+}
+#endif
+
+#ifdef SKYNOTE_SIMD128_SCAN
+// Four 16-byte compares a class; bitmask gathers the lanes' high bits.
+inline Masks classify_simd128(const unsigned char* at)
+{
+    Masks masks = {0, 0, 0};
+    for (unsigned k = 0; k < 4; ++k) {
+        v128_t x = wasm_v128_load(at + 16 * k);
+        v128_t white = wasm_v128_or(wasm_u8x16_le(wasm_i8x16_sub(x, wasm_i8x16_splat(0x09)), wasm_i8x16_splat(0x04)),
+                                    wasm_i8x16_eq(x, wasm_i8x16_splat(' ')));
+        masks.white |= uint64_t{static_cast<uint16_t>(wasm_i8x16_bitmask(white))} << (16 * k);
+        masks.feeds |= uint64_t{static_cast<uint16_t>(wasm_i8x16_bitmask(wasm_i8x16_eq(x, wasm_i8x16_splat('\n'))))}
+                       << (16 * k);
+        masks.quotes |= uint64_t{static_cast<uint16_t>(wasm_i8x16_bitmask(wasm_i8x16_eq(x, wasm_i8x16_splat('"'))))}
+                        << (16 * k);
+    }
+    return masks;
+}
+#endif
+
+// The masks of the 64 bytes at `at` with the kernel in use.  Reads 64 bytes.
+inline Masks classify(const unsigned char* at)
+{
+#if defined(SKYNOTE_AVX2_SCAN)
+    return use_avx2 ? classify_avx2(at) : classify_sse2(at);
+#elif defined(SKYNOTE_SSE2_SCAN)
+    return classify_sse2(at);
+#elif defined(SKYNOTE_NEON_SCAN)
+    return classify_neon(at);
+#elif defined(SKYNOTE_SIMD128_SCAN)
+    return classify_simd128(at);
+#else
+    return classify_words(at);
+#endif
+}
+
+// The name of the kernel in use, for tests and the benchmark.
+inline const char* kernel_name()
+{
+#if defined(SKYNOTE_AVX2_SCAN)
+    return use_avx2 ? "avx2" : "sse2";
+#elif defined(SKYNOTE_SSE2_SCAN)
+    return "sse2";
+#elif defined(SKYNOTE_NEON_SCAN)
+    return "neon";
+#elif defined(SKYNOTE_SIMD128_SCAN)
+    return "simd128";
+#else
+    return "words";
+#endif
+}
+
+// Two classified blocks of the input, the 128 bytes from `base`, so that
+// the 64 bytes from any place in the first block can be seen at once.  A
+// scan moves on a block at a time, and each block is classified once.
+struct Blocks {
+    const unsigned char* base; // null: nothing classified yet
+    Masks low;                 // [base, base + 64)
+    Masks high;                // [base + 64, base + 128)
 };
 
-inline TokenWindow token_window(const unsigned char* base)
+// The 64 bits from bit `from` (0 to 63) of the pair low, high.
+inline uint64_t join(uint64_t low, uint64_t high, size_t from)
 {
-    TokenWindow window = {base, 0, 0};
-    for (unsigned k = 0; k < 4; ++k)
-        window.white |= uint64_t{flags16(base + 16 * k).white} << (16 * k);
-    return window;
+    return (low >> from) | ((high << 1) << (63 - from)); // high << (64 - from), also for from = 0
 }
 
-// The next token after window.done that ends inside the window: its start
-// and length.  False when there is none (the next token, if any, runs on
-// past the window).
-inline bool next_token(const TokenWindow& window, const unsigned char** start, size_t* len)
+// The masks of the 64 bytes at `at`.  A place before the blocks, or more
+// than one block past them, classifies anew from there.  Reads up to 128
+// bytes from `at`.
+inline Masks window(Blocks* blocks, const unsigned char* at)
 {
-    if (window.done >= 64)
-        return false;
-    uint64_t words = ~window.white & (~uint64_t{0} << window.done);
-    if (words == 0)
-        return false;
-    unsigned first = lowest_bit(words);
-    uint64_t after = window.white & (~uint64_t{0} << first);
-    if (after == 0)
-        return false;
-    *start = window.base + first;
-    *len = lowest_bit(after) - first;
-    return true;
+    if (!blocks->base || at < blocks->base || at >= blocks->base + 128) {
+        blocks->base = at;
+        blocks->low = classify(at);
+        blocks->high = classify(at + 64);
+    } else if (at >= blocks->base + 64) {
+        blocks->base += 64;
+        blocks->low = blocks->high;
+        blocks->high = classify(blocks->base + 64);
+    }
+    size_t from = static_cast<size_t>(at - blocks->base);
+    return {join(blocks->low.white, blocks->high.white, from), join(blocks->low.feeds, blocks->high.feeds, from),
+            join(blocks->low.quotes, blocks->high.quotes, from)};
 }
 
 // x with every byte `from` turned into `to`.
@@ -233,6 +328,9 @@ constexpr void shift_into(uint64_t x, size_t by, uint64_t* low, uint64_t* high)
     *low = x << (8 * by);
     *high = (x >> 1) >> (63 - 8 * by); // x >> (64 - 8 * by), also for by = 0
 }
+
+// Tokens shorter than this are laid over an object line as 16 bytes.
+constexpr size_t SHORT_TOKEN = 16;
 
 // Writes the Moon name of the n bytes at `at` (1 to 15) as 16 bytes at
 // `to`, blanks after it: every _ becomes a blank, and the first byte and
@@ -288,49 +386,22 @@ constexpr size_t SHORT_LINE = 57;
 // Words of a line that the deep-sky list drivers look at.
 constexpr size_t LINE_WORDS = 7;
 
-// The flags of a line's window, bit i for byte i.
-struct LineWindow {
-    uint64_t white;
-    uint64_t feeds;
-    uint64_t quotes;
-};
-
-// Adds the flags of the k-th 16 bytes of a window.
-inline void add_to_window(const unsigned char* at, unsigned k, LineWindow* window)
-{
-    Flags16 flags = flags16(at + 16 * k);
-    window->white |= uint64_t{flags.white} << (16 * k);
-    window->feeds |= uint64_t{flags.feeds} << (16 * k);
-    window->quotes |= uint64_t{flags.quotes} << (16 * k);
-}
-
-// Splits the line that starts at `at` into its first LINE_WORDS words and
-// tells whether it holds a double quote, when the line is shorter than
-// SHORT_LINE bytes; returns its length, or SHORT_LINE when it is longer (and
-// then nothing is split).  Reads 32 bytes, and 64 when no line feed is among
-// the first 32.
+// Splits the line whose window is `w` (at `at`) into its first LINE_WORDS
+// words and tells whether it holds a double quote, when the line is
+// shorter than SHORT_LINE bytes; returns its length, or SHORT_LINE when it
+// is longer (and then nothing is split).
 //
-// One window holds flags for 64 bytes: white (line feeds included), feeds
-// and quotes.  Word starts are the non-white bytes after a white one, word
-// ends the white bytes after a non-white one.  Stop bits from 57 up, one for
-// each word that may be missing, give missing words an empty start and end.
-inline size_t split_short_line(const unsigned char* at, Word* words, bool* quoted)
+// Word starts are the non-white bytes after a white one, word ends the
+// white bytes after a non-white one.  Stop bits from 57 up, one for each
+// word that may be missing, give missing words an empty start and end.
+inline size_t split_line(const Masks& w, const unsigned char* at, Word* words, bool* quoted)
 {
-    // The first 32 bytes always, the rest only for longer lines: a loop that
-    // stopped at the line feed would guess wrong at nearly every line.
-    LineWindow window = {0, 0, 0};
-    add_to_window(at, 0, &window);
-    add_to_window(at, 1, &window);
-    if (window.feeds == 0) {
-        add_to_window(at, 2, &window);
-        add_to_window(at, 3, &window);
-    }
-    if (window.feeds == 0 || lowest_bit(window.feeds) >= SHORT_LINE)
+    if (w.feeds == 0 || lowest_bit(w.feeds) >= SHORT_LINE)
         return SHORT_LINE;
-    size_t length = lowest_bit(window.feeds);
+    size_t length = lowest_bit(w.feeds);
     uint64_t in_line = (uint64_t{1} << length) - 1;
-    *quoted = (window.quotes & in_line) != 0;
-    uint64_t word = ~window.white & in_line;
+    *quoted = (w.quotes & in_line) != 0;
+    uint64_t word = ~w.white & in_line;
     const uint64_t STOPS = ~uint64_t{0} << SHORT_LINE;
     static_assert(64 - SHORT_LINE >= LINE_WORDS, "a stop bit for every word");
     uint64_t starts = (word & ~(word << 1)) | STOPS;

@@ -1,6 +1,7 @@
 // Property tests of the scanning module: on random buffers of all 256 byte
-// values, its flags, tokens, lines and words equal those of a plain byte
-// loop, and its short names those of the plain name transformations.
+// values, its lines and words equal those of a plain byte loop, and its
+// short names those of the plain name transformations.  The kernels
+// themselves are checked byte by byte by kernel_check.cpp.
 #include "scan.h"
 #include "skynote.h"
 #include "textstream.h"
@@ -40,56 +41,6 @@ bool white(unsigned char c)
     return c == ' ' || (c >= '\t' && c <= '\r');
 }
 
-TEST(Scan, FlagsOfEveryByteValueAtEveryPlace)
-{
-    for (int value = 0; value < 256; ++value) {
-        for (size_t place = 0; place < 16; ++place) {
-            unsigned char bytes[16];
-            for (unsigned char& byte : bytes)
-                byte = any_byte();
-            bytes[place] = static_cast<unsigned char>(value);
-            scan::Flags16 want = {0, 0, 0};
-            for (unsigned i = 0; i < 16; ++i) {
-                want.white |= unsigned{white(bytes[i])} << i;
-                want.feeds |= unsigned{bytes[i] == '\n'} << i;
-                want.quotes |= unsigned{bytes[i] == '"'} << i;
-            }
-            scan::Flags16 portable = scan::flags16_portable(bytes);
-            ASSERT_EQ(portable.white, want.white) << "byte " << value;
-            ASSERT_EQ(portable.feeds, want.feeds) << "byte " << value;
-            ASSERT_EQ(portable.quotes, want.quotes) << "byte " << value;
-#ifdef SKYNOTE_SSE2_SCAN
-            scan::Flags16 sse2 = scan::flags16_sse2(bytes);
-            ASSERT_EQ(sse2.white, want.white) << "byte " << value;
-            ASSERT_EQ(sse2.feeds, want.feeds) << "byte " << value;
-            ASSERT_EQ(sse2.quotes, want.quotes) << "byte " << value;
-#endif
-        }
-    }
-}
-
-TEST(Scan, TokensAndWhiteSpaceAsAByteLoop)
-{
-    for (int round = 0; round < 2000; ++round) {
-        size_t n = 1 + random_bytes() % 80;
-        std::vector<unsigned char> buffer = random_buffer(n);
-        const unsigned char* end = buffer.data() + n;
-        for (const unsigned char* at = buffer.data(); at < end; ++at) {
-            const unsigned char* want = at;
-            while (want < end && white(*want))
-                ++want;
-            const unsigned char* got = scan::skip_white(at, end);
-            ASSERT_EQ(got < end ? got : end, want);
-            if (white(*at))
-                continue;
-            size_t len = 1;
-            while (!white(at[len]))
-                ++len;
-            ASSERT_EQ(scan::short_token_length(at), len < scan::SHORT_TOKEN ? len : 0);
-        }
-    }
-}
-
 TEST(Scan, ShortLinesSplitAsAByteLoop)
 {
     for (int round = 0; round < 20000; ++round) {
@@ -101,7 +52,8 @@ TEST(Scan, ShortLinesSplitAsAByteLoop)
         buffer[len] = '\n';
         Word words[scan::LINE_WORDS];
         bool quoted = false;
-        size_t got = scan::split_short_line(buffer.data(), words, &quoted);
+        scan::Blocks blocks = {nullptr, {0, 0, 0}, {0, 0, 0}};
+        size_t got = scan::split_line(scan::window(&blocks, buffer.data()), buffer.data(), words, &quoted);
         if (len >= scan::SHORT_LINE) {
             ASSERT_EQ(got, scan::SHORT_LINE);
             continue;
