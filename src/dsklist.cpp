@@ -282,21 +282,23 @@ void write_row(const ListLine& line, const ListState& state)
     out_line_end();
 }
 
-void write_index_entry(const Word* words)
+inline void write_index_entry(Word kat, Word nr)
 {
-    // The ~ turns back into a blank when mode d reads the entry.  The blank
-    // after it is a write of its own, which sends the claimed room out at
-    // once on a terminal.
-    if (fast_ways && (words[KAT].len | words[NR].len) < FIELD_COPY) {
-        char* to = put_field(out_claim(words[KAT].len + words[NR].len + 1), words[KAT]);
+    // The ~ turns back into a blank when mode d reads the entry.  A terminal
+    // leaves no room, so that every entry there takes the long way, whose
+    // last write sends it out at once.
+    if (fast_ways && (kat.len | nr.len) < FIELD_COPY &&
+        kat.len + nr.len + 2 <= static_cast<size_t>(output.end - output.next)) {
+        char* to = put_field(output.next, kat);
         *to++ = '~';
-        put_field(to, words[NR]);
-        out_bytes(" ", 1);
+        to = put_field(to, nr);
+        *to++ = ' ';
+        output.next = to;
         return;
     }
-    out_word(words[KAT]);
+    out_word(kat);
     out_bytes("~", 1);
-    out_word(words[NR]);
+    out_word(nr);
     out_bytes(" ", 1);
 }
 
@@ -307,7 +309,7 @@ void read_normal_line(char mode, ListLine* line, const ListState& state)
         report_line("fehlerhafte Normalzeile: ", line->text);
     map_catalogue_code(&words[KAT]);
     if (mode == MODE_INDEX_EXPORT) {
-        write_index_entry(words);
+        write_index_entry(words[KAT], words[NR]);
         return;
     }
     // A percent sign where the remark belongs lets a filter stand without one.
@@ -315,6 +317,51 @@ void read_normal_line(char mode, ListLine* line, const ListState& state)
         words[BEM] = EMPTY;
     map_type_code(&words[TYP]);
     write_row(*line, state);
+}
+
+// Mode L's normal lines, the short way, one after the other: each line's
+// entry from just the words it writes, and whether its Sb is there, taken
+// with a few bit operations on the line's window.  Stops at a line that
+// goes the common way (a long one, a percent line, one that runs past the
+// buffer); false when it took no line at all.  Empty lines are passed.
+bool index_short_lines(scan::Blocks* blocks)
+{
+    const unsigned char* const first = input.next;
+    const unsigned char* at = first;
+    for (;;) {
+        scan::Masks w = scan::window(blocks, at);
+        if (w.feeds == 0)
+            break;
+        size_t length = scan::lowest_bit(w.feeds);
+        if (length >= scan::SHORT_LINE || at + length >= input.end)
+            break;
+        uint64_t word = ~w.white & ((uint64_t{1} << length) - 1);
+        uint64_t starts = (word & ~(word << 1)) | scan::STOPS;
+        uint64_t ends = (~word & (word << 1)) | scan::STOPS;
+        unsigned typ = scan::lowest_bit(starts);
+        if (typ < length) {
+            if (scan::lowest_bit(ends) == typ + 1 && at[typ] == '%')
+                break;
+            const char* text = reinterpret_cast<const char*>(at);
+            starts &= starts - 1;
+            ends &= ends - 1;
+            unsigned kat_start = scan::lowest_bit(starts);
+            Word kat = {text + kat_start, scan::lowest_bit(ends) - kat_start};
+            starts &= starts - 1;
+            ends &= ends - 1;
+            unsigned nr_start = scan::lowest_bit(starts);
+            Word nr = {text + nr_start, scan::lowest_bit(ends) - nr_start};
+            starts &= starts - 1; // then Vergr
+            starts &= starts - 1; // then Sb
+            if (scan::lowest_bit(starts) >= length)
+                report_line("fehlerhafte Normalzeile: ", {text, length});
+            map_catalogue_code(&kat);
+            write_index_entry(kat, nr);
+        }
+        at += length + 1;
+    }
+    input.next = at;
+    return at > first;
 }
 
 // The next line and its words: a short line through one window of the
@@ -366,7 +413,11 @@ void convert_deep_sky_list(char mode)
     static_assert(scan::LINE_WORDS == LIST_WORDS, "both ways give the same words");
     ListLine line;
     scan::Blocks blocks = {nullptr, {0, 0, 0}, {0, 0, 0}};
-    while (read_list_line(&line, &blocks)) {
+    for (;;) {
+        if (fast_ways && mode == MODE_INDEX_EXPORT && index_short_lines(&blocks))
+            continue;
+        if (!read_list_line(&line, &blocks))
+            break;
         const Word& marker = line.words[MARKER];
         if (marker.len == 0)
             continue;

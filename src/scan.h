@@ -297,21 +297,25 @@ inline uint64_t join(uint64_t low, uint64_t high, size_t from)
     return (low >> from) | ((high << 1) << (63 - from)); // high << (64 - from), also for from = 0
 }
 
-// The masks of the 64 bytes at `at`.  A place before the blocks, or more
-// than one block past them, classifies anew from there.  Reads up to 128
-// bytes from `at`.
+// The masks of the 64 bytes at `at`.  A place before the blocks (its
+// distance then wraps around to a large one), or more than one block past
+// them, classifies anew from there.  Reads up to 128 bytes from `at`.
 inline Masks window(Blocks* blocks, const unsigned char* at)
 {
-    if (!blocks->base || at < blocks->base || at >= blocks->base + 128) {
-        blocks->base = at;
-        blocks->low = classify(at);
-        blocks->high = classify(at + 64);
-    } else if (at >= blocks->base + 64) {
-        blocks->base += 64;
-        blocks->low = blocks->high;
-        blocks->high = classify(blocks->base + 64);
+    size_t from = static_cast<size_t>(reinterpret_cast<uintptr_t>(at) - reinterpret_cast<uintptr_t>(blocks->base));
+    if (from >= 64) {
+        if (from >= 128 || !blocks->base) {
+            blocks->base = at;
+            blocks->low = classify(at);
+            blocks->high = classify(at + 64);
+            from = 0;
+        } else {
+            blocks->base += 64;
+            blocks->low = blocks->high;
+            blocks->high = classify(blocks->base + 64);
+            from -= 64;
+        }
     }
-    size_t from = static_cast<size_t>(at - blocks->base);
     return {join(blocks->low.white, blocks->high.white, from), join(blocks->low.feeds, blocks->high.feeds, from),
             join(blocks->low.quotes, blocks->high.quotes, from)};
 }
@@ -386,35 +390,70 @@ constexpr size_t SHORT_LINE = 57;
 // Words of a line that the deep-sky list drivers look at.
 constexpr size_t LINE_WORDS = 7;
 
-// Splits the line whose window is `w` (at `at`) into its first LINE_WORDS
+// A short line in its window, its words still to be taken: the starts
+// and ends of its words as masks.  Word starts are the non-white bytes
+// after a white one, word ends the white bytes after a non-white one.
+// Stop bits from SHORT_LINE up, one for each word that may be missing,
+// give missing words an empty start and end.
+struct ShortLine {
+    const char* text;
+    size_t length;
+    uint64_t starts;
+    uint64_t ends;
+};
+constexpr uint64_t STOPS = ~uint64_t{0} << SHORT_LINE;
+static_assert(64 - SHORT_LINE >= LINE_WORDS, "a stop bit for every word");
+
+// The line at `at`, whose window is `w`, when it is shorter than
+// SHORT_LINE bytes; false for a longer one.
+inline bool short_line(const Masks& w, const unsigned char* at, ShortLine* line)
+{
+    if (w.feeds == 0 || lowest_bit(w.feeds) >= SHORT_LINE)
+        return false;
+    line->text = reinterpret_cast<const char*>(at);
+    line->length = lowest_bit(w.feeds);
+    uint64_t word = ~w.white & ((uint64_t{1} << line->length) - 1);
+    line->starts = (word & ~(word << 1)) | STOPS;
+    line->ends = (~word & (word << 1)) | STOPS;
+    return true;
+}
+
+// Takes the next word off the line: empty once there is none.
+inline Word next_word(ShortLine* line)
+{
+    unsigned start = lowest_bit(line->starts);
+    unsigned end = lowest_bit(line->ends);
+    line->starts &= line->starts - 1;
+    line->ends &= line->ends - 1;
+    return {line->text + start, end - start};
+}
+
+// Whether the line has a word after the next one.
+inline bool has_second_word(const ShortLine& line)
+{
+    uint64_t later = line.starts & (line.starts - 1);
+    return lowest_bit(later) < line.length;
+}
+
+// Whether the window's line (of `length` bytes) holds a double quote.
+inline bool quoted(const Masks& w, size_t length)
+{
+    return (w.quotes & ((uint64_t{1} << length) - 1)) != 0;
+}
+
+// Splits the line at `at`, whose window is `w`, into its first LINE_WORDS
 // words and tells whether it holds a double quote, when the line is
 // shorter than SHORT_LINE bytes; returns its length, or SHORT_LINE when it
 // is longer (and then nothing is split).
-//
-// Word starts are the non-white bytes after a white one, word ends the
-// white bytes after a non-white one.  Stop bits from 57 up, one for each
-// word that may be missing, give missing words an empty start and end.
-inline size_t split_line(const Masks& w, const unsigned char* at, Word* words, bool* quoted)
+inline size_t split_line(const Masks& w, const unsigned char* at, Word* words, bool* has_quote)
 {
-    if (w.feeds == 0 || lowest_bit(w.feeds) >= SHORT_LINE)
+    ShortLine line;
+    if (!short_line(w, at, &line))
         return SHORT_LINE;
-    size_t length = lowest_bit(w.feeds);
-    uint64_t in_line = (uint64_t{1} << length) - 1;
-    *quoted = (w.quotes & in_line) != 0;
-    uint64_t word = ~w.white & in_line;
-    const uint64_t STOPS = ~uint64_t{0} << SHORT_LINE;
-    static_assert(64 - SHORT_LINE >= LINE_WORDS, "a stop bit for every word");
-    uint64_t starts = (word & ~(word << 1)) | STOPS;
-    uint64_t ends = (~word & (word << 1)) | STOPS;
-    const char* line = reinterpret_cast<const char*>(at);
-    for (size_t i = 0; i < LINE_WORDS; ++i) {
-        unsigned start = lowest_bit(starts);
-        unsigned end = lowest_bit(ends);
-        words[i] = {line + start, end - start};
-        starts &= starts - 1;
-        ends &= ends - 1;
-    }
-    return length;
+    *has_quote = quoted(w, line.length);
+    for (size_t i = 0; i < LINE_WORDS; ++i)
+        words[i] = next_word(&line);
+    return line.length;
 }
 
 } // namespace scan

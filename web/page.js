@@ -19,7 +19,7 @@ let runs = 0; // batches started; the result shows which one it is
 // Names this page's files in the origin's private file system.
 const session = Date.now().toString(36) + Math.random().toString(36).slice(2, 8);
 
-// The module's bytes come as hex in skynote-wasm.js, the worker's source in
+// The modules' bytes come as hex in skynote-wasm.js, the worker's source in
 // skynote-worker.js: a page opened from a file may load scripts, but
 // neither fetch files nor start a worker from one.
 function from_hex(hex) {
@@ -28,7 +28,9 @@ function from_hex(hex) {
         bytes[i] = parseInt(hex.substr(2 * i, 2), 16);
     return bytes;
 }
-const module_ready = WebAssembly.compile(from_hex(SKYNOTE_WASM_HEX));
+// The module scans with SIMD128 where the browser has it (it validates).
+const simd_module = from_hex(SKYNOTE_WASM_HEX);
+const module_ready = WebAssembly.compile(WebAssembly.validate(simd_module) ? simd_module : from_hex(SKYNOTE_WASM_WORDS_HEX));
 const worker_url = URL.createObjectURL(new Blob([from_hex(SKYNOTE_WORKER_HEX)], { type: 'text/javascript' }));
 // WebKit, in a page opened from a file, lets a worker read no Blob and no
 // File: there the page reads each list whole and hands its bytes over.
