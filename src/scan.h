@@ -316,8 +316,10 @@ inline Masks window(Blocks* blocks, const unsigned char* at)
             from -= 64;
         }
     }
+    // Quotes are rare: most windows need no join for them.
+    uint64_t quotes = blocks->low.quotes | blocks->high.quotes;
     return {join(blocks->low.white, blocks->high.white, from), join(blocks->low.feeds, blocks->high.feeds, from),
-            join(blocks->low.quotes, blocks->high.quotes, from)};
+            quotes ? join(blocks->low.quotes, blocks->high.quotes, from) : 0};
 }
 
 // x with every byte `from` turned into `to`.
