@@ -8,9 +8,11 @@
 # the tool and its floor alike; the ratio printed is the median of the
 # rounds' ratios, with their spread (lowest to highest).  The inputs live in
 # memory (tmpfs), or the floor would measure the disk.  Beside it: peak
-# memory, the same job done by a plain awk script (modes d and l), and the
-# cost of one run on a 1 KB list, which is what an observer feels.
-#   bench/run.sh [ROUNDS]        (BENCH_DIR: where the inputs go)
+# memory, the same job done by a plain awk script (modes d and l), the cost
+# of one run on a 1 KB list, which is what an observer feels, the
+# WebAssembly module under node against the tool, and instructions per line
+# counted by callgrind, which do not move with the machine.
+#   bench/run.sh [ROUNDS]   (BENCH_DIR: where the inputs go; BENCH_WASM: the module)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 rounds=${1:-7}
@@ -46,6 +48,11 @@ us() {
 # Median, lowest and highest of a column of numbers.
 spread() { sort -g | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)], v[1], v[NR] }'; }
 tool() { "$skynote" "$mode" <"$work/$mode.in" 2>/dev/null | cat >/dev/null; }
+# The WebAssembly module under node's WASI, where there is one (BENCH_WASM,
+# or build-web/skynote.wasm) and node: timed in the same rounds.
+wasm=${BENCH_WASM:-build-web/skynote.wasm}
+module() { node --no-warnings web/node-run.mjs "$wasm" "$mode" <"$work/$mode.in" 2>/dev/null | cat >/dev/null; }
+have_module() { [ -f "$wasm" ] && command -v node >/dev/null 2>&1; }
 copy_in() { cat "$work/$mode.in" | cat >/dev/null; }
 copy_out() { cat "$work/$mode.out" | cat >/dev/null; }
 awk_job() { awk -f "bench/mode_$mode.awk" "$work/$mode.in" 2>/dev/null | cat >/dev/null; }
@@ -60,40 +67,45 @@ startup_ms() {
     awk -v t="$t" 'BEGIN { printf "%.2f", t / 200 / 1e3 }'
 }
 
-# One round: the three commands in the order that the round number picks;
-# prints the tool's time, the floor and their ratio.
+# One round: the commands in the order that the round number picks; prints
+# the tool's time, the floor, their ratio, and the module's time against
+# the tool's (0 without a module).
 round() {
-    local order=(tool copy_in copy_out) t_tool t_in t_out i
-    for i in 0 1 2; do
-        case ${order[$(((i + $1) % 3))]} in
+    local order=(tool copy_in copy_out) t_tool t_in t_out t_module=0 i
+    have_module && order+=(module)
+    for i in "${!order[@]}"; do
+        case ${order[$(((i + $1) % ${#order[@]}))]} in
         tool) t_tool=$(us tool) ;;
         copy_in) t_in=$(us copy_in) ;;
         copy_out) t_out=$(us copy_out) ;;
+        module) t_module=$(us module) ;;
         esac
     done
     local floor=$((t_in > t_out ? t_in : t_out))
-    awk -v t="$t_tool" -v f="$floor" 'BEGIN { printf "%d %d %.4f\n", t, f, t / f }'
+    awk -v t="$t_tool" -v f="$floor" -v m="$t_module" 'BEGIN { printf "%d %d %.4f %.4f\n", t, f, t / f, m / t }'
 }
 
 echo "steady state: $rounds rounds on inputs in $BENCH_DIR; start-up: ms per run on a 1 KB list"
-printf '%-5s %7s %7s %8s %8s %6s %11s %6s %8s %7s %8s %6s\n' \
-    mode in-MB out-MB tool-ms floor-ms ratio spread target peak-MiB awk-x start-ms target
+have_module && echo "node-x: the module ($wasm) under node's WASI, its time over the tool's in the same rounds"
+printf '%-5s %7s %7s %8s %8s %6s %11s %6s %8s %7s %8s %6s %6s\n' \
+    mode in-MB out-MB tool-ms floor-ms ratio spread target peak-MiB awk-x start-ms target node-x
 row() { # MODE TARGET
     mode=$1
     "$skynote" "$mode" <"$work/$mode.in" >"$work/$mode.out" 2>/dev/null
     for r in $(seq "$rounds"); do round "$r"; done >"$work/rounds"
-    local tool_ms floor_ms ratio speedup='-'
+    local tool_ms floor_ms ratio speedup='-' node_x='-'
     read -r tool_ms _ < <(cut -d' ' -f1 "$work/rounds" | spread)
     read -r floor_ms _ < <(cut -d' ' -f2 "$work/rounds" | spread)
     read -r ratio low high < <(cut -d' ' -f3 "$work/rounds" | spread)
+    have_module && read -r node_x _ < <(cut -d' ' -f4 "$work/rounds" | spread)
     if [ -f "bench/mode_$mode.awk" ]; then
         speedup=$(awk -v a="$(us awk_job)" -v t="$tool_ms" 'BEGIN { printf "%.1f", a / t }')
     fi
     awk -v m="$mode" -v i="$(stat -L -c %s "$work/$mode.in")" -v o="$(stat -c %s "$work/$mode.out")" \
         -v t="$tool_ms" -v f="$floor_ms" -v r="$ratio" -v lo="$low" -v hi="$high" -v g="$2" \
-        -v k="$(peak_mib "$mode" "$work/$mode.in")" -v x="$speedup" -v s="$(startup_ms "$mode")" 'BEGIN {
-        printf "%-5s %7.1f %7.1f %8.1f %8.1f %6.2f %5.2f-%-5.2f %6.1f %8s %7s %8s %6.1f\n",
-            m, i / 1e6, o / 1e6, t / 1e3, f / 1e3, r, lo, hi, g, k, x, s, 2 }'
+        -v k="$(peak_mib "$mode" "$work/$mode.in")" -v x="$speedup" -v s="$(startup_ms "$mode")" -v n="$node_x" 'BEGIN {
+        printf "%-5s %7.1f %7.1f %8.1f %8.1f %6.2f %5.2f-%-5.2f %6.1f %8s %7s %8s %6.1f %6s\n",
+            m, i / 1e6, o / 1e6, t / 1e3, f / 1e3, r, lo, hi, g, k, x, s, 2, n == "-" ? n : sprintf("%.2f", n) }'
 }
 row d 1.1
 row m 1.1
@@ -102,3 +114,29 @@ row L 1.5
 # A single 100 MB token: only its memory is of interest.
 printf '%-5s %7.1f %7s %8s %8s %6s %11s %6s %8s %7s %8s %6s\n' token 100.0 - - - - - - \
     "$(peak_mib d "$work/token.in")" - - -
+
+# Instructions, counted by callgrind: the same for the same binary and input
+# on any machine, where times and ratios to the pipe floor move with the
+# machine.  Fixed inputs: 200,000 observations (216,668 lines), and 200,000
+# objects for modes d and m; per line or object, and per input byte.
+if command -v valgrind >/dev/null 2>&1; then
+    kernel=sse2
+    grep -qw avx2 /proc/cpuinfo 2>/dev/null && kernel=avx2
+    echo
+    echo "instructions (callgrind; scanning kernel $kernel), start-up included"
+    "$work/generate" list 200000 >"$work/count.l"
+    ln -s count.l "$work/count.L"
+    "$work/generate" raw-d 200000 >"$work/count.d"
+    "$work/generate" raw-m 200000 >"$work/count.m"
+    printf '%-5s %9s %8s %13s %9s %9s\n' mode in-bytes units instructions per-unit per-byte
+    for mode in d m l L; do
+        units=200000 # objects
+        case $mode in l | L) units=$(wc -l <"$work/count.$mode") ;; esac
+        count=$(valgrind --tool=callgrind --callgrind-out-file=/dev/null "$skynote" "$mode" <"$work/count.$mode" 2>&1 >/dev/null |
+            sed -n 's/.*Collected : //p')
+        awk -v m="$mode" -v b="$(stat -L -c %s "$work/count.$mode")" -v u="$units" -v c="$count" 'BEGIN {
+            printf "%-5s %9d %8d %13d %9.1f %9.2f\n", m, b, u, c, c / u, c / b }'
+    done
+else
+    echo "note: no valgrind: instructions not counted" >&2
+fi

@@ -291,10 +291,13 @@ struct Blocks {
     Masks high;                // [base + 64, base + 128)
 };
 
-// The 64 bits from bit `from` (0 to 63) of the pair low, high.
+// The 64 bits from bit `from` (0 to 63) of the pair low, high.  A shift by
+// 64 is undefined, so `from` 0 is a case of its own (a conditional move):
+// the double shift that would avoid it came out wrong from the MinGW-w64
+// compiler at -O2.
 inline uint64_t join(uint64_t low, uint64_t high, size_t from)
 {
-    return (low >> from) | ((high << 1) << (63 - from)); // high << (64 - from), also for from = 0
+    return from == 0 ? low : (low >> from) | (high << (64 - from));
 }
 
 // The masks of the 64 bytes at `at`.  A place before the blocks (its

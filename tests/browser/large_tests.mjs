@@ -8,12 +8,11 @@
 // browser's memory above its idle figure, and the outcome.
 //   node large_tests.mjs PAGE_DIR NATIVE_SKYNOTE MODULE
 import { execFileSync } from 'node:child_process';
-import { mkdirSync, readFileSync, rmSync, statSync, statfsSync } from 'node:fs';
-import { createServer } from 'node:http';
-import { dirname, extname, join, resolve } from 'node:path';
+import { mkdirSync, rmSync, statSync, statfsSync } from 'node:fs';
+import { dirname, join, resolve } from 'node:path';
 import { fileURLToPath } from 'node:url';
 import { WATCH_PAGE, adapted, attempt, browser_memory, check, converted, file_hash, finish, hashed_run,
-    open_chromium, page_state, tally } from './lib.mjs';
+    open_chromium, page_state, serve, tally } from './lib.mjs';
 
 const [page_dir, native, module] = process.argv.slice(2);
 const here = dirname(fileURLToPath(import.meta.url));
@@ -45,22 +44,10 @@ const inputs = {
 inputs.L = inputs.l;
 
 // The page over http, for its private file system.
-const TYPES = { '.html': 'text/html', '.js': 'text/javascript', '.css': 'text/css' };
-const server = createServer((request, response) => {
-    const file = join(page_dir, new URL(request.url, 'http://x').pathname.replace(/\/$/, '/index.html'));
-    try {
-        const body = readFileSync(file);
-        response.writeHead(200, { 'content-type': TYPES[extname(file)] || 'application/octet-stream' });
-        response.end(body);
-    } catch (missing) {
-        response.writeHead(404);
-        response.end();
-    }
-});
-await new Promise((ready) => server.listen(0, '127.0.0.1', ready));
+const { server, url } = await serve(page_dir);
 const pages = {
     file: 'file://' + resolve(page_dir, 'index.html'),
-    http: `http://127.0.0.1:${server.address().port}/`,
+    http: url,
 };
 
 const mb = (bytes) => (bytes / 1e6).toFixed(0) + ' MB';

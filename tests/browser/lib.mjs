@@ -3,6 +3,8 @@
 import { spawn, spawnSync } from 'node:child_process';
 import { createHash } from 'node:crypto';
 import { closeSync, createReadStream, openSync, readdirSync, readFileSync } from 'node:fs';
+import { createServer } from 'node:http';
+import { extname, join } from 'node:path';
 import { chromium } from 'playwright-core';
 
 const CHROMIUM_ARGS = ['--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run',
@@ -242,4 +244,27 @@ export function unzipped(zip) {
         at += 46 + name_length + extra_length + comment_length;
     }
     return files;
+}
+
+// Serves the page's folder over http on a free port of this machine; each
+// path asked for goes into `served`.  Resolves to { server, url, served }.
+const TYPES = { '.html': 'text/html', '.js': 'text/javascript', '.css': 'text/css', '.svg': 'image/svg+xml',
+    '.webmanifest': 'application/manifest+json' };
+
+export async function serve(page_dir) {
+    const served = new Set();
+    const server = createServer((request, response) => {
+        const path = new URL(request.url, 'http://x').pathname.replace(/\/$/, '/index.html');
+        served.add(path);
+        try {
+            const body = readFileSync(join(page_dir, path));
+            response.writeHead(200, { 'content-type': TYPES[extname(path)] || 'application/octet-stream' });
+            response.end(body);
+        } catch (missing) {
+            response.writeHead(404);
+            response.end();
+        }
+    });
+    await new Promise((ready) => server.listen(0, '127.0.0.1', ready));
+    return { server, url: `http://127.0.0.1:${server.address().port}/`, served };
 }

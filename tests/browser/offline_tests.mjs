@@ -3,32 +3,15 @@
 // and converts again with the server gone and the network off.
 //   node offline_tests.mjs PAGE_DIR NATIVE_SKYNOTE
 import { readFileSync } from 'node:fs';
-import { createServer } from 'node:http';
-import { dirname, extname, join, resolve } from 'node:path';
+import { dirname, join, resolve } from 'node:path';
 import { fileURLToPath } from 'node:url';
-import { adapted, attempt, check, converted, finish, native_run, open_chromium, page_state } from './lib.mjs';
+import { adapted, attempt, check, converted, finish, native_run, open_chromium, page_state, serve } from './lib.mjs';
 
 const [page_dir, native] = process.argv.slice(2);
 const list = resolve(dirname(fileURLToPath(import.meta.url)), '../../examples/deepsky.lst');
 const work = join(process.env.SKYNOTE_TEST_DIR, 'offline');
 
-const TYPES = { '.html': 'text/html', '.js': 'text/javascript', '.css': 'text/css', '.svg': 'image/svg+xml',
-    '.webmanifest': 'application/manifest+json' };
-const served = new Set();
-const server = createServer((request, response) => {
-    const path = new URL(request.url, 'http://x').pathname.replace(/\/$/, '/index.html');
-    served.add(path);
-    try {
-        const body = readFileSync(join(page_dir, path));
-        response.writeHead(200, { 'content-type': TYPES[extname(path)] || 'application/octet-stream' });
-        response.end(body);
-    } catch (missing) {
-        response.writeHead(404);
-        response.end();
-    }
-});
-await new Promise((ready) => server.listen(0, '127.0.0.1', ready));
-const url = `http://127.0.0.1:${server.address().port}/`;
+const { server, url, served } = await serve(page_dir);
 
 const browser = await open_chromium({ persistent: true, profile: join(work, 'profile'), downloads: join(work, 'downloads') });
 const raw = await browser.context.newPage();
