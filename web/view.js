@@ -89,7 +89,10 @@ function row_fields(row) {
 
 const COLUMNS = ['Kat', 'Nr', '\u2013', 'Typ', 'Inst', 'Durchm', 'ZQ', 'Vergr', 'fst', 'Sb', 'Bem', 'Filter'];
 const TABLE_ROWS = 500; // rows of a large output shown as a table
-const TABLE_BLOCK = 100; // rows laid out a frame
+// Rows laid out a frame: a row of twelve cells costs the browser about a
+// millisecond to lay out on a slow machine, so a hundred at once made the
+// page stall for longer than a tap should wait.
+const TABLE_BLOCK = 20;
 
 // The rows of mode l in the text shown (whole rows only) as a table.
 function show_table(table, note, text, size) {
