@@ -329,36 +329,22 @@ bool index_short_lines(scan::Blocks* blocks)
     const unsigned char* const first = input.next;
     const unsigned char* at = first;
     for (;;) {
-        scan::Masks w = scan::window(blocks, at);
-        if (w.feeds == 0)
+        scan::ShortLine line;
+        if (!scan::short_line(scan::window(blocks, at), at, &line) || at + line.length >= input.end)
             break;
-        size_t length = scan::lowest_bit(w.feeds);
-        if (length >= scan::SHORT_LINE || at + length >= input.end)
-            break;
-        uint64_t word = ~w.white & ((uint64_t{1} << length) - 1);
-        uint64_t starts = (word & ~(word << 1)) | scan::STOPS;
-        uint64_t ends = (~word & (word << 1)) | scan::STOPS;
-        unsigned typ = scan::lowest_bit(starts);
-        if (typ < length) {
-            if (scan::lowest_bit(ends) == typ + 1 && at[typ] == '%')
+        unsigned typ = scan::lowest_bit(line.starts);
+        if (typ < line.length) {
+            if (scan::lowest_bit(line.ends) == typ + 1 && at[typ] == '%')
                 break;
-            const char* text = reinterpret_cast<const char*>(at);
-            starts &= starts - 1;
-            ends &= ends - 1;
-            unsigned kat_start = scan::lowest_bit(starts);
-            Word kat = {text + kat_start, scan::lowest_bit(ends) - kat_start};
-            starts &= starts - 1;
-            ends &= ends - 1;
-            unsigned nr_start = scan::lowest_bit(starts);
-            Word nr = {text + nr_start, scan::lowest_bit(ends) - nr_start};
-            starts &= starts - 1; // then Vergr
-            starts &= starts - 1; // then Sb
-            if (scan::lowest_bit(starts) >= length)
-                report_line("fehlerhafte Normalzeile: ", {text, length});
+            scan::next_word(&line);
+            Word kat = scan::next_word(&line);
+            Word nr = scan::next_word(&line);
+            if (!scan::has_second_word(line)) // Vergr, then Sb
+                report_line("fehlerhafte Normalzeile: ", {line.text, line.length});
             map_catalogue_code(&kat);
             write_index_entry(kat, nr);
         }
-        at += length + 1;
+        at += line.length + 1;
     }
     input.next = at;
     return at > first;
