@@ -227,35 +227,14 @@ char* put_field(char* to, Word field)
     return to + field.len;
 }
 
-// The common row: no field of FIELD_COPY bytes or more, and a middle of at
-// most twice that; false, with nothing written, for any other.
-bool write_short_row(const Word* words, const ListState& state)
+// Keeps a word of fewer than FIELD_COPY bytes, when given, in a value of
+// ListState, whose room is larger.
+void keep_short(Text* value, Word word)
 {
-    size_t lens = words[KAT].len | words[NR].len | words[TYP].len | words[VERGR].len |
-                  words[SB].len | words[BEM].len | words[FILTER].len | state.fst_field.len;
-    if (lens >= FIELD_COPY || state.middle.len > 2 * FIELD_COPY)
-        return false;
-    size_t total = words[KAT].len + words[NR].len + words[TYP].len + words[VERGR].len +
-                   words[SB].len + words[BEM].len + words[FILTER].len + state.middle.len +
-                   state.fst_field.len + 5;
-    char* to = out_claim(total); // with OUT_SLACK for the last copy
-    to = put_field(to, words[KAT]);
-    *to++ = ';';
-    to = put_field(to, words[NR]);
-    *to++ = ';';
-    *to++ = ';';
-    to = put_field(to, words[TYP]);
-    std::memcpy(to, state.middle.data, 2 * FIELD_COPY);
-    to += state.middle.len;
-    to = put_field(to, words[VERGR]);
-    to = put_field(to, text_word(state.fst_field));
-    to = put_field(to, words[SB]);
-    *to++ = ';';
-    to = put_field(to, words[BEM]);
-    *to++ = ';';
-    put_field(to, words[FILTER]);
-    out_line_end();
-    return true;
+    if (word.len > 0) {
+        std::memcpy(value->data, word.data, FIELD_COPY);
+        value->len = word.len;
+    }
 }
 
 void write_row(const ListLine& line, const ListState& state)
@@ -263,8 +242,6 @@ void write_row(const ListLine& line, const ListState& state)
     // Rows without a double quote, nearly all of them, go out in one piece.
     bool quoted = state.setup_quoted || line.quoted;
     const Word* words = line.words;
-    if (fast_ways && !quoted && write_short_row(words, state))
-        return;
     const Word fields[] = {
         words[KAT],   words[NR],  {"", 0},    words[TYP], text_word(state.inst),
         text_word(state.durchm),  {"ZQ", 2},  words[VERGR],
@@ -319,51 +296,185 @@ void read_normal_line(char mode, ListLine* line, const ListState& state)
     write_row(*line, state);
 }
 
-// Mode L's normal lines, the short way, one after the other: each line's
+// Mode l's row of a normal line the short way, its words taken one by one
+// as the row needs them and each laid down at once, so that none is held:
+// Kat;Nr;;Typ;Inst;Durchm;ZQ;Vergr;Fst;Sb;Bem;Filter.  Nothing counts as
+// written until the end, so a field found too long on the way (FIELD_COPY
+// bytes or more), a middle longer than two copies, too little room or a
+// missing Sb leaves it all to the common way: false, with nothing written.
+bool put_short_row(scan::ShortLine line, Word typ, const ListState& state)
+{
+    // Mapped codes grow a field by at most 2 bytes, and there are two.
+    size_t most = line.end - line.start + 4 + state.middle.len + state.fst_field.len + 5 + LINE_END_BYTES;
+    if (state.middle.len > 2 * FIELD_COPY || most > static_cast<size_t>(output.end - output.next))
+        return false;
+    char* to = output.next;
+    Word kat = scan::next_word(&line);
+    map_catalogue_code(&kat);
+    to = put_field(to, kat);
+    *to++ = ';';
+    Word nr = scan::next_word(&line);
+    to = put_field(to, nr);
+    *to++ = ';';
+    *to++ = ';';
+    map_type_code(&typ);
+    to = put_field(to, typ);
+    std::memcpy(to, state.middle.data, 2 * FIELD_COPY);
+    to += state.middle.len;
+    Word vergr = scan::next_word(&line);
+    to = put_field(to, vergr);
+    to = put_field(to, text_word(state.fst_field));
+    Word sb = scan::next_word(&line);
+    to = put_field(to, sb);
+    *to++ = ';';
+    Word bem = scan::next_word(&line);
+    // A percent sign where the remark belongs lets a filter stand without one.
+    if (bem.len > 0 && bem.data[0] == '%')
+        bem = EMPTY;
+    to = put_field(to, bem);
+    *to++ = ';';
+    Word filter = scan::next_word(&line);
+    to = put_field(to, filter);
+    to = put_line_end(to);
+    if ((kat.len | nr.len | typ.len | vergr.len | sb.len | bem.len | filter.len | state.fst_field.len) >= FIELD_COPY)
+        return false;
+    // Its message goes before the row, and a message sends the whole blocks
+    // of output before it, which moves what is not yet counted as written.
+    if (sb.len == 0)
+        return false;
+    output.next = to;
+    return true;
+}
+
+// Mode L's percent line the short way: the book when it changes, then the
+// page, as read_percent_line writes them, and both kept.  False, with
+// nothing done, for a line it leaves to the common way: one without an
+// Fst, a word or kept value of FIELD_COPY bytes or more, too little room.
+bool index_percent_line(scan::ShortLine line, ListState* state)
+{
+    Word book = scan::next_word(&line);
+    Word page = scan::next_word(&line);
+    scan::next_word(&line); // Inst
+    scan::next_word(&line); // Durchm
+    bool has_fst = scan::next_word(&line).len > 0;
+    bool same_book = book.len == 0 || same_word(book, text_word(state->book));
+    Word page_out = page.len > 0 ? page : text_word(state->page);
+    size_t lens = book.len | page.len | state->book.len | state->page.len;
+    size_t total = (same_book ? 0 : LINE_END_BYTES + 1 + book.len) + LINE_END_BYTES + 1 + page_out.len + 1;
+    if (!has_fst || lens >= FIELD_COPY || total > static_cast<size_t>(output.end - output.next))
+        return false;
+    char* to = output.next;
+    if (!same_book) {
+        to = put_line_end(to);
+        *to++ = '%';
+        to = put_field(to, book);
+    }
+    to = put_line_end(to);
+    *to++ = '#';
+    to = put_field(to, page_out);
+    *to++ = ' ';
+    output.next = to;
+    keep_short(&state->book, book);
+    keep_short(&state->page, page);
+    return true;
+}
+
+// Mode l's percent line the short way: every value kept, and the row's
+// fixed parts made anew, as read_percent_line does.  False, with nothing
+// done, for a line it leaves to the common way: one without an Fst, a word
+// or kept value of FIELD_COPY bytes or more.
+bool list_percent_line(scan::ShortLine line, ListState* state)
+{
+    Word book = scan::next_word(&line);
+    Word page = scan::next_word(&line);
+    Word inst = scan::next_word(&line);
+    Word durchm = scan::next_word(&line);
+    Word fst = scan::next_word(&line);
+    Word inst_out = inst.len > 0 ? inst : text_word(state->inst);
+    Word durchm_out = durchm.len > 0 ? durchm : text_word(state->durchm);
+    if (fst.len == 0 || (book.len | page.len | inst_out.len | durchm_out.len | fst.len) >= FIELD_COPY)
+        return false;
+    keep_short(&state->book, book);
+    keep_short(&state->page, page);
+    keep_short(&state->inst, inst);
+    keep_short(&state->durchm, durchm);
+    keep_short(&state->fst, fst);
+    char* to = state->middle.data;
+    *to++ = ';';
+    to = put_field(to, inst_out);
+    *to++ = ';';
+    to = put_field(to, durchm_out);
+    std::memcpy(to, ";ZQ;", 4);
+    state->middle.len = static_cast<size_t>(to + 4 - state->middle.data);
+    to = state->fst_field.data;
+    *to++ = ';';
+    to = put_field(to, fst);
+    *to++ = ';';
+    state->fst_field.len = static_cast<size_t>(to - state->fst_field.data);
+    return true;
+}
+
+// Mode L's lines, the short way, one after the other: each normal line's
 // entry from just the words it writes, and whether its Sb is there, taken
-// with a few bit operations on the line's window.  Stops at a line that
-// goes the common way (a long one, a percent line, one that runs past the
-// buffer); false when it took no line at all.  Empty lines are passed.
-bool index_short_lines(scan::Blocks* blocks)
+// with a few bit operations on the line's block; percent lines as above.
+// Stops at a line that goes the common way (a long one, one that runs past
+// the buffer, one index_percent_line leaves); false when it took no line
+// at all.  Empty lines are passed.
+bool index_short_lines(ListState* state)
 {
     const unsigned char* const first = input.next;
-    const unsigned char* at = first;
-    for (;;) {
-        scan::ShortLine line;
-        if (!scan::short_line(scan::window(blocks, at), at, &line) || at + line.length >= input.end)
-            break;
-        unsigned typ = scan::lowest_bit(line.starts);
-        if (typ < line.length) {
-            if (scan::lowest_bit(line.ends) == typ + 1 && at[typ] == '%')
+    const unsigned char* at = first; // the first line not done
+    scan::LineBlock block;
+    scan::classify_lines(&block, at);
+    scan::ShortLine line;
+    while (scan::next_line(&block, &line) && scan::after_line(line) <= input.end) {
+        Word typ = scan::next_word(&line);
+        if (typ.len == 1 && typ.data[0] == '%') {
+            if (!index_percent_line(line, state))
                 break;
-            scan::next_word(&line);
+        } else if (typ.len > 0) {
             Word kat = scan::next_word(&line);
             Word nr = scan::next_word(&line);
             if (!scan::has_second_word(line)) // Vergr, then Sb
-                report_line("fehlerhafte Normalzeile: ", {line.text, line.length});
+                report_line("fehlerhafte Normalzeile: ", scan::line_text(line));
             map_catalogue_code(&kat);
             write_index_entry(kat, nr);
         }
-        at += line.length + 1;
+        at = scan::after_line(line);
     }
     input.next = at;
     return at > first;
 }
 
-// The next line and its words: a short line through one window of the
-// scanning module, when its line feed is in the buffer; any other the long
-// way.  False at the end of input.
-bool read_list_line(ListLine* line, scan::Blocks* blocks)
+// Mode l's lines, the short way, one after the other, as index_short_lines
+// takes mode L's.  Stops at a line that goes the common way: a long one,
+// one that runs past the buffer, one with a double quote or after a setup
+// with one, one that put_short_row or list_percent_line leaves.
+bool list_short_lines(ListState* state)
 {
-    if (fast_ways) {
-        size_t len = scan::split_line(scan::window(blocks, input.next), input.next, line->words, &line->quoted);
-        if (len < scan::SHORT_LINE && input.next + len < input.end) {
-            line->text = {reinterpret_cast<const char*>(input.next), len};
-            input.next += len + 1;
-            return true;
+    const unsigned char* const first = input.next;
+    const unsigned char* at = first; // the first line not done
+    scan::LineBlock block;
+    scan::classify_lines(&block, at);
+    scan::ShortLine line;
+    while (scan::next_line(&block, &line) && scan::after_line(line) <= input.end) {
+        Word typ = scan::next_word(&line);
+        if (typ.len > 0) {
+            if (state->setup_quoted || line.quoted)
+                break;
+            bool percent = typ.len == 1 && typ.data[0] == '%';
+            if (!(percent ? list_percent_line(line, state) : put_short_row(line, typ, *state)))
+                break;
         }
+        at = scan::after_line(line);
     }
-    blocks->base = nullptr; // the buffer may move
+    input.next = at;
+    return at > first;
+}
+
+// The next line and its words, the long way; false at the end of input.
+bool read_list_line(ListLine* line)
+{
     if (!in_read_line(&line->text))
         return false;
     split_words(line->text, line->words);
@@ -398,11 +509,12 @@ void convert_deep_sky_list(char mode)
     state.setup_quoted = false;
     static_assert(scan::LINE_WORDS == LIST_WORDS, "both ways give the same words");
     ListLine line;
-    scan::Blocks blocks = {nullptr, {0, 0, 0}, {0, 0, 0}};
     for (;;) {
-        if (fast_ways && mode == MODE_INDEX_EXPORT && index_short_lines(&blocks))
+        if (fast_ways && mode == MODE_INDEX_EXPORT && index_short_lines(&state))
             continue;
-        if (!read_list_line(&line, &blocks))
+        if (fast_ways && mode == MODE_LIST_EXPORT && list_short_lines(&state))
+            continue;
+        if (!read_list_line(&line))
             break;
         const Word& marker = line.words[MARKER];
         if (marker.len == 0)

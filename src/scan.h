@@ -173,16 +173,22 @@ inline Masks classify_sse2(const unsigned char* at)
 #endif
 
 #ifdef SKYNOTE_AVX2_SCAN
-// The same with two 32-byte compares a class; only called where the
-// processor has AVX2.
+// Two 32-byte registers; only called where the processor has AVX2.  White
+// space is one table lookup: the shuffle picks, by each byte's low four
+// bits, the one white byte with those bits (0 where there is none, and for
+// bytes of 0x80 and above), and a byte is white when it equals its pick.
+// No byte picks 0 and equals it: 0 picks the blank.
 __attribute__((target("avx2"))) inline Masks classify_avx2(const unsigned char* at)
 {
+    static const unsigned char WHITE_BY_LOW_BITS[32] = {
+        ' ', 0, 0, 0, 0, 0, 0, 0, 0, '\t', '\n', '\v', '\f', '\r', 0, 0,
+        ' ', 0, 0, 0, 0, 0, 0, 0, 0, '\t', '\n', '\v', '\f', '\r', 0, 0,
+    };
+    const __m256i white_by_low_bits = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(WHITE_BY_LOW_BITS));
     Masks masks = {0, 0, 0};
     for (unsigned k = 0; k < 2; ++k) {
         __m256i x = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(at + 32 * k));
-        __m256i from_tab = _mm256_sub_epi8(x, _mm256_set1_epi8(0x09));
-        __m256i tab_to_cr = _mm256_cmpeq_epi8(_mm256_min_epu8(from_tab, _mm256_set1_epi8(0x04)), from_tab);
-        __m256i white = _mm256_or_si256(tab_to_cr, _mm256_cmpeq_epi8(x, _mm256_set1_epi8(' ')));
+        __m256i white = _mm256_cmpeq_epi8(_mm256_shuffle_epi8(white_by_low_bits, x), x);
         masks.white |= uint64_t{static_cast<uint32_t>(_mm256_movemask_epi8(white))} << (32 * k);
         masks.feeds |= uint64_t{static_cast<uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(x, _mm256_set1_epi8('\n'))))}
                        << (32 * k);
@@ -389,38 +395,89 @@ inline void put_moon_name16(char* to, const unsigned char* at, size_t n)
 #endif
 }
 
-// Lines shorter than this are split through one 64-bit window; the bits
-// above such a line leave room for a stop bit for every word.
+// Lines walked inside one classified block of 64 bytes.  A block starts
+// at a line's start, so that every line inside it shows in the block's
+// masks as it is, with no shift, and one classification serves them all;
+// the first line that does not end inside the block starts the next one.
+// Word starts are the non-white bytes after a white one (the byte before a
+// block ends a line), word ends the white bytes after a non-white one.
+struct LineBlock {
+    const unsigned char* base;
+    size_t next;     // where the next line starts, from base
+    uint64_t starts; // these four without the bits of lines taken
+    uint64_t ends;
+    uint64_t feeds;
+    uint64_t quotes;
+};
+
+// Lines ending before this place of their block are taken from it; the
+// bits above such a line leave room for a stop bit for every word.
 constexpr size_t SHORT_LINE = 57;
 // Words of a line that the deep-sky list drivers look at.
 constexpr size_t LINE_WORDS = 7;
-
-// A short line in its window, its words still to be taken: the starts
-// and ends of its words as masks.  Word starts are the non-white bytes
-// after a white one, word ends the white bytes after a non-white one.
-// Stop bits from SHORT_LINE up, one for each word that may be missing,
-// give missing words an empty start and end.
-struct ShortLine {
-    const char* text;
-    size_t length;
-    uint64_t starts;
-    uint64_t ends;
-};
-constexpr uint64_t STOPS = ~uint64_t{0} << SHORT_LINE;
 static_assert(64 - SHORT_LINE >= LINE_WORDS, "a stop bit for every word");
 
-// The line at `at`, whose window is `w`, when it is shorter than
-// SHORT_LINE bytes; false for a longer one.
-inline bool short_line(const Masks& w, const unsigned char* at, ShortLine* line)
+// A line taken from its block, its words still to be taken: the starts
+// and ends of its words as masks of places in the block.  All bits above
+// the line are stop bits, so that missing words start and end at once.
+struct ShortLine {
+    const unsigned char* base; // the block's first byte
+    size_t start;              // the line's bytes, from base
+    size_t end;                // its line feed
+    uint64_t starts;
+    uint64_t ends;
+    bool quoted; // it holds a double quote
+};
+
+// Classifies the block of lines at `at`, a line's start.  Reads 64 bytes.
+inline void classify_lines(LineBlock* block, const unsigned char* at)
 {
-    if (w.feeds == 0 || lowest_bit(w.feeds) >= SHORT_LINE)
+    Masks masks = classify(at);
+    uint64_t word = ~masks.white;
+    *block = {at, 0, word & ~(word << 1), ~word & (word << 1), masks.feeds, masks.quotes};
+}
+
+// Takes the block's next line when it ends before SHORT_LINE; false, with
+// nothing taken, for one that does not.
+inline bool take_line(LineBlock* block, ShortLine* line)
+{
+    // With no line feed left, the bit at 63 stands in for one, too late.
+    size_t end = lowest_bit(block->feeds | uint64_t{1} << 63);
+    if (end >= SHORT_LINE)
         return false;
-    line->text = reinterpret_cast<const char*>(at);
-    line->length = lowest_bit(w.feeds);
-    uint64_t word = ~w.white & ((uint64_t{1} << line->length) - 1);
-    line->starts = (word & ~(word << 1)) | STOPS;
-    line->ends = (~word & (word << 1)) | STOPS;
+    uint64_t up_to_feed = (uint64_t{2} << end) - 1; // this line and those taken
+    *line = {block->base, block->next, end, (block->starts & up_to_feed) | ~up_to_feed,
+             (block->ends & up_to_feed) | ~up_to_feed, (block->quotes & up_to_feed) != 0};
+    block->starts &= ~up_to_feed;
+    block->ends &= ~up_to_feed;
+    block->feeds &= ~up_to_feed;
+    block->quotes &= ~up_to_feed;
+    block->next = end + 1;
     return true;
+}
+
+// The next line: from the block, or from a block classified anew at its
+// start when it does not end in this one.  False for a line of SHORT_LINE
+// bytes or more, which no block can take.
+inline bool next_line(LineBlock* block, ShortLine* line)
+{
+    if (take_line(block, line))
+        return true;
+    if (block->next == 0)
+        return false;
+    classify_lines(block, block->base + block->next);
+    return take_line(block, line);
+}
+
+inline Word line_text(const ShortLine& line)
+{
+    return {reinterpret_cast<const char*>(line.base + line.start), line.end - line.start};
+}
+
+// The place just after the line's line feed.
+inline const unsigned char* after_line(const ShortLine& line)
+{
+    return line.base + line.end + 1;
 }
 
 // Takes the next word off the line: empty once there is none.
@@ -430,35 +487,15 @@ inline Word next_word(ShortLine* line)
     unsigned end = lowest_bit(line->ends);
     line->starts &= line->starts - 1;
     line->ends &= line->ends - 1;
-    return {line->text + start, end - start};
+    return {reinterpret_cast<const char*>(line->base) + start, end - start};
 }
 
-// Whether the line has a word after the next one.
+// Whether the line has a word after the next one; there is a stop bit
+// for it while at most LINE_WORDS - 2 words are taken.
 inline bool has_second_word(const ShortLine& line)
 {
     uint64_t later = line.starts & (line.starts - 1);
-    return lowest_bit(later) < line.length;
-}
-
-// Whether the window's line (of `length` bytes) holds a double quote.
-inline bool quoted(const Masks& w, size_t length)
-{
-    return (w.quotes & ((uint64_t{1} << length) - 1)) != 0;
-}
-
-// Splits the line at `at`, whose window is `w`, into its first LINE_WORDS
-// words and tells whether it holds a double quote, when the line is
-// shorter than SHORT_LINE bytes; returns its length, or SHORT_LINE when it
-// is longer (and then nothing is split).
-inline size_t split_line(const Masks& w, const unsigned char* at, Word* words, bool* has_quote)
-{
-    ShortLine line;
-    if (!short_line(w, at, &line))
-        return SHORT_LINE;
-    *has_quote = quoted(w, line.length);
-    for (size_t i = 0; i < LINE_WORDS; ++i)
-        words[i] = next_word(&line);
-    return line.length;
+    return lowest_bit(later) < line.end;
 }
 
 } // namespace scan

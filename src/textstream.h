@@ -85,9 +85,16 @@ inline char* out_claim(size_t len)
 }
 // Writes the words with the separator between them; none holds a line feed.
 void out_joined(const Word* words, size_t count, char separator);
+constexpr size_t LINE_END_BYTES = 2;
 inline void out_line_end()
 {
-    out_bytes("\r\n", 2);
+    out_bytes("\r\n", LINE_END_BYTES);
+}
+// The line end into room the caller has made sure of; returns what follows.
+inline char* put_line_end(char* to)
+{
+    std::memcpy(to, "\r\n", LINE_END_BYTES);
+    return to + LINE_END_BYTES;
 }
 
 // One message from pieces; a message that cannot be written is remembered

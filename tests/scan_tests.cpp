@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <random>
 #include <string>
@@ -41,34 +42,58 @@ bool white(unsigned char c)
     return c == ' ' || (c >= '\t' && c <= '\r');
 }
 
-TEST(Scan, ShortLinesSplitAsAByteLoop)
+// Lines walked through blocks as the list drivers walk them: each line
+// taken has the place, the double quote and the words that a byte loop
+// finds, and the walk stops only at a line of SHORT_LINE bytes or more.
+// Lines of every length up to 71 bytes start anywhere in a block.
+TEST(Scan, LinesFromBlocksSplitAsAByteLoop)
 {
-    for (int round = 0; round < 20000; ++round) {
-        // Lengths around the window's edges: 8, 16, 32, 57 and 64.
-        size_t len = random_bytes() % 72;
-        std::vector<unsigned char> buffer = random_buffer(len + 1);
-        for (size_t i = 0; i < len; ++i)
-            buffer[i] = buffer[i] == '\n' ? ' ' : buffer[i];
-        buffer[len] = '\n';
-        Word words[scan::LINE_WORDS];
-        bool quoted = false;
-        scan::Blocks blocks = {nullptr, {0, 0, 0}, {0, 0, 0}};
-        size_t got = scan::split_line(scan::window(&blocks, buffer.data()), buffer.data(), words, &quoted);
-        if (len >= scan::SHORT_LINE) {
-            ASSERT_EQ(got, scan::SHORT_LINE);
-            continue;
+    for (int round = 0; round < 5000; ++round) {
+        std::vector<size_t> lengths(1 + random_bytes() % 12);
+        std::vector<unsigned char> text;
+        for (size_t& len : lengths) {
+            len = random_bytes() % 4 == 0 ? random_bytes() % 72 : random_bytes() % 30;
+            for (size_t i = 0; i < len; ++i) {
+                unsigned char c = any_byte();
+                text.push_back(c == '\n' ? ' ' : c);
+            }
+            text.push_back('\n');
         }
-        ASSERT_EQ(got, len);
-        ASSERT_EQ(quoted, std::memchr(buffer.data(), '"', len) != nullptr);
-        size_t i = 0;
-        for (size_t word = 0; word < scan::LINE_WORDS; ++word) {
-            while (i < len && white(buffer[i]))
-                ++i;
-            size_t start = i;
-            while (i < len && !white(buffer[i]))
-                ++i;
-            std::string want(reinterpret_cast<const char*>(buffer.data()) + start, i - start);
-            ASSERT_EQ(std::string(words[word].data, words[word].len), want) << "word " << word;
+        std::vector<unsigned char> buffer = random_buffer(text.size());
+        std::copy(text.begin(), text.end(), buffer.begin());
+        const unsigned char* at = buffer.data();
+        scan::LineBlock block;
+        scan::classify_lines(&block, at);
+        scan::ShortLine line;
+        size_t taken = 0;
+        while (taken < lengths.size() && scan::next_line(&block, &line)) {
+            ASSERT_EQ(line.base + line.start, at) << "line " << taken;
+            size_t len = lengths[taken];
+            ASSERT_EQ(line.end - line.start, len);
+            ASSERT_EQ(line.quoted, std::memchr(at, '"', len) != nullptr);
+            std::vector<std::string> words;
+            for (size_t i = 0; i < len;) {
+                while (i < len && white(at[i]))
+                    ++i;
+                size_t start = i;
+                while (i < len && !white(at[i]))
+                    ++i;
+                if (i > start)
+                    words.emplace_back(reinterpret_cast<const char*>(at) + start, i - start);
+            }
+            for (size_t word = 0; word < scan::LINE_WORDS; ++word) {
+                if (word + 2 <= scan::LINE_WORDS) {
+                    ASSERT_EQ(scan::has_second_word(line), words.size() >= word + 2) << "line " << taken;
+                }
+                Word got = scan::next_word(&line);
+                std::string want = word < words.size() ? words[word] : "";
+                ASSERT_EQ(std::string(got.data, got.len), want) << "line " << taken << " word " << word;
+            }
+            at = scan::after_line(line);
+            ++taken;
+        }
+        if (taken < lengths.size()) {
+            ASSERT_GE(lengths[taken], scan::SHORT_LINE);
         }
     }
 }
