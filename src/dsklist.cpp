@@ -227,19 +227,17 @@ char* put_field(char* to, Word field)
     return to + field.len;
 }
 
-// Keeps a word of fewer than FIELD_COPY bytes, when given, in a value of
-// ListState, whose room is larger.
+// Keeps a word of fewer than FIELD_COPY bytes in a value of ListState,
+// whose room is larger.
 void keep_short(Text* value, Word word)
 {
-    if (word.len > 0) {
-        std::memcpy(value->data, word.data, FIELD_COPY);
-        value->len = word.len;
-    }
+    std::memcpy(value->data, word.data, FIELD_COPY);
+    value->len = word.len;
 }
 
 void write_row(const ListLine& line, const ListState& state)
 {
-    // Rows without a double quote, nearly all of them, go out in one piece.
+    // The rows that put_short_row leaves: with a double quote, a long field.
     bool quoted = state.setup_quoted || line.quoted;
     const Word* words = line.words;
     const Word fields[] = {
@@ -348,8 +346,9 @@ bool put_short_row(scan::ShortLine line, Word typ, const ListState& state)
 
 // Mode L's percent line the short way: the book when it changes, then the
 // page, as read_percent_line writes them, and both kept.  False, with
-// nothing done, for a line it leaves to the common way: one without an
-// Fst, a word or kept value of FIELD_COPY bytes or more, too little room.
+// nothing done, for a line it leaves to the common way: one without an Fst
+// (a line with one has every word before it), a word of FIELD_COPY bytes
+// or more, too little room.
 bool index_percent_line(scan::ShortLine line, ListState* state)
 {
     Word book = scan::next_word(&line);
@@ -357,11 +356,9 @@ bool index_percent_line(scan::ShortLine line, ListState* state)
     scan::next_word(&line); // Inst
     scan::next_word(&line); // Durchm
     bool has_fst = scan::next_word(&line).len > 0;
-    bool same_book = book.len == 0 || same_word(book, text_word(state->book));
-    Word page_out = page.len > 0 ? page : text_word(state->page);
-    size_t lens = book.len | page.len | state->book.len | state->page.len;
-    size_t total = (same_book ? 0 : LINE_END_BYTES + 1 + book.len) + LINE_END_BYTES + 1 + page_out.len + 1;
-    if (!has_fst || lens >= FIELD_COPY || total > static_cast<size_t>(output.end - output.next))
+    bool same_book = same_word(book, text_word(state->book));
+    size_t total = (same_book ? 0 : LINE_END_BYTES + 1 + book.len) + LINE_END_BYTES + 1 + page.len + 1;
+    if (!has_fst || (book.len | page.len) >= FIELD_COPY || total > static_cast<size_t>(output.end - output.next))
         return false;
     char* to = output.next;
     if (!same_book) {
@@ -371,7 +368,7 @@ bool index_percent_line(scan::ShortLine line, ListState* state)
     }
     to = put_line_end(to);
     *to++ = '#';
-    to = put_field(to, page_out);
+    to = put_field(to, page);
     *to++ = ' ';
     output.next = to;
     keep_short(&state->book, book);
@@ -381,8 +378,8 @@ bool index_percent_line(scan::ShortLine line, ListState* state)
 
 // Mode l's percent line the short way: every value kept, and the row's
 // fixed parts made anew, as read_percent_line does.  False, with nothing
-// done, for a line it leaves to the common way: one without an Fst, a word
-// or kept value of FIELD_COPY bytes or more.
+// done, for a line it leaves to the common way: one without an Fst, or
+// with a word of FIELD_COPY bytes or more.
 bool list_percent_line(scan::ShortLine line, ListState* state)
 {
     Word book = scan::next_word(&line);
@@ -390,9 +387,7 @@ bool list_percent_line(scan::ShortLine line, ListState* state)
     Word inst = scan::next_word(&line);
     Word durchm = scan::next_word(&line);
     Word fst = scan::next_word(&line);
-    Word inst_out = inst.len > 0 ? inst : text_word(state->inst);
-    Word durchm_out = durchm.len > 0 ? durchm : text_word(state->durchm);
-    if (fst.len == 0 || (book.len | page.len | inst_out.len | durchm_out.len | fst.len) >= FIELD_COPY)
+    if (fst.len == 0 || (book.len | page.len | inst.len | durchm.len | fst.len) >= FIELD_COPY)
         return false;
     keep_short(&state->book, book);
     keep_short(&state->page, page);
@@ -401,9 +396,9 @@ bool list_percent_line(scan::ShortLine line, ListState* state)
     keep_short(&state->fst, fst);
     char* to = state->middle.data;
     *to++ = ';';
-    to = put_field(to, inst_out);
+    to = put_field(to, inst);
     *to++ = ';';
-    to = put_field(to, durchm_out);
+    to = put_field(to, durchm);
     std::memcpy(to, ";ZQ;", 4);
     state->middle.len = static_cast<size_t>(to + 4 - state->middle.data);
     to = state->fst_field.data;
@@ -414,43 +409,44 @@ bool list_percent_line(scan::ShortLine line, ListState* state)
     return true;
 }
 
-// Mode L's lines, the short way, one after the other: each normal line's
-// entry from just the words it writes, and whether its Sb is there, taken
-// with a few bit operations on the line's block; percent lines as above.
-// Stops at a line that goes the common way (a long one, one that runs past
-// the buffer, one index_percent_line leaves); false when it took no line
-// at all.  Empty lines are passed.
-bool index_short_lines(ListState* state)
+// Mode L's line the short way: a normal line's entry from just the words
+// it writes, and whether its Sb is there; a percent line as above.  False,
+// with nothing done, for a line it leaves to the common way.
+bool index_short_line(scan::ShortLine line, ListState* state)
 {
-    const unsigned char* const first = input.next;
-    const unsigned char* at = first; // the first line not done
-    scan::LineBlock block;
-    scan::classify_lines(&block, at);
-    scan::ShortLine line;
-    while (scan::next_line(&block, &line) && scan::after_line(line) <= input.end) {
-        Word typ = scan::next_word(&line);
-        if (typ.len == 1 && typ.data[0] == '%') {
-            if (!index_percent_line(line, state))
-                break;
-        } else if (typ.len > 0) {
-            Word kat = scan::next_word(&line);
-            Word nr = scan::next_word(&line);
-            if (!scan::has_second_word(line)) // Vergr, then Sb
-                report_line("fehlerhafte Normalzeile: ", scan::line_text(line));
-            map_catalogue_code(&kat);
-            write_index_entry(kat, nr);
-        }
-        at = scan::after_line(line);
+    Word typ = scan::next_word(&line);
+    if (typ.len == 1 && typ.data[0] == '%')
+        return index_percent_line(line, state);
+    if (typ.len > 0) {
+        Word kat = scan::next_word(&line);
+        Word nr = scan::next_word(&line);
+        if (!scan::has_second_word(line)) // Vergr, then Sb
+            report_line("fehlerhafte Normalzeile: ", scan::line_text(line));
+        map_catalogue_code(&kat);
+        write_index_entry(kat, nr);
     }
-    input.next = at;
-    return at > first;
+    return true;
 }
 
-// Mode l's lines, the short way, one after the other, as index_short_lines
-// takes mode L's.  Stops at a line that goes the common way: a long one,
-// one that runs past the buffer, one with a double quote or after a setup
-// with one, one that put_short_row or list_percent_line leaves.
-bool list_short_lines(ListState* state)
+// Mode l's line the short way; false, with nothing done, for one it leaves
+// to the common way: any line with a double quote or after a setup with
+// one, one that put_short_row or list_percent_line leaves.
+bool list_short_line(scan::ShortLine line, ListState* state)
+{
+    Word typ = scan::next_word(&line);
+    if (state->setup_quoted || line.quoted)
+        return false;
+    if (typ.len == 1 && typ.data[0] == '%')
+        return list_percent_line(line, state);
+    return typ.len == 0 || put_short_row(line, typ, *state);
+}
+
+// Lines the short way, one after the other, taken from the blocks of the
+// scanning module, each by the mode's short_line.  Stops at a line that
+// goes the common way (a long one, one that runs past the buffer, one that
+// short_line leaves); false when it took no line at all.  A template, so
+// that each mode's loop is compiled with its own line inside.
+template <bool (*short_line)(scan::ShortLine, ListState*)> bool take_short_lines(ListState* state)
 {
     const unsigned char* const first = input.next;
     const unsigned char* at = first; // the first line not done
@@ -458,14 +454,8 @@ bool list_short_lines(ListState* state)
     scan::classify_lines(&block, at);
     scan::ShortLine line;
     while (scan::next_line(&block, &line) && scan::after_line(line) <= input.end) {
-        Word typ = scan::next_word(&line);
-        if (typ.len > 0) {
-            if (state->setup_quoted || line.quoted)
-                break;
-            bool percent = typ.len == 1 && typ.data[0] == '%';
-            if (!(percent ? list_percent_line(line, state) : put_short_row(line, typ, *state)))
-                break;
-        }
+        if (!short_line(line, state))
+            break;
         at = scan::after_line(line);
     }
     input.next = at;
@@ -510,9 +500,8 @@ void convert_deep_sky_list(char mode)
     static_assert(scan::LINE_WORDS == LIST_WORDS, "both ways give the same words");
     ListLine line;
     for (;;) {
-        if (fast_ways && mode == MODE_INDEX_EXPORT && index_short_lines(&state))
-            continue;
-        if (fast_ways && mode == MODE_LIST_EXPORT && list_short_lines(&state))
+        if (fast_ways && (mode == MODE_INDEX_EXPORT ? take_short_lines<index_short_line>(&state)
+                                                    : take_short_lines<list_short_line>(&state)))
             continue;
         if (!read_list_line(&line))
             break;
