@@ -237,7 +237,8 @@ void keep_short(Text* value, Word word)
 
 void write_row(const ListLine& line, const ListState& state)
 {
-    // The rows that put_short_row leaves: with a double quote, a long field.
+    // The rows that put_short_row leaves (a double quote, a long field, no
+    // Sb), and every row on the long way.
     bool quoted = state.setup_quoted || line.quoted;
     const Word* words = line.words;
     const Word fields[] = {
