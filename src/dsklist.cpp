@@ -258,20 +258,29 @@ void write_row(const ListLine& line, const ListState& state)
     out_line_end();
 }
 
-inline void write_index_entry(Word kat, Word nr)
+// Writes an index entry into `out`, a copy of the output buffer that the
+// short way holds while it takes lines (a local the compiler keeps in
+// registers: the stores of output bytes could change `output` itself).
+// False, with nothing written, for a word of FIELD_COPY bytes or more or
+// too little room.  The ~ turns back into a blank when mode d reads it.
+inline bool put_index_entry(OutputBuffer* out, Word kat, Word nr)
 {
-    // The ~ turns back into a blank when mode d reads the entry.  A terminal
-    // leaves no room, so that every entry there takes the long way, whose
-    // last write sends it out at once.
-    if (fast_ways && (kat.len | nr.len) < FIELD_COPY &&
-        kat.len + nr.len + 2 <= static_cast<size_t>(output.end - output.next)) {
-        char* to = put_field(output.next, kat);
-        *to++ = '~';
-        to = put_field(to, nr);
-        *to++ = ' ';
-        output.next = to;
+    if ((kat.len | nr.len) >= FIELD_COPY || kat.len + nr.len + 2 > static_cast<size_t>(out->end - out->next))
+        return false;
+    char* to = put_field(out->next, kat);
+    *to++ = '~';
+    to = put_field(to, nr);
+    *to++ = ' ';
+    out->next = to;
+    return true;
+}
+
+void write_index_entry(Word kat, Word nr)
+{
+    // A terminal leaves no room, so that every entry there takes the long
+    // way, whose last write sends it out at once.
+    if (fast_ways && put_index_entry(&output, kat, nr))
         return;
-    }
     out_word(kat);
     out_bytes("~", 1);
     out_word(nr);
@@ -295,19 +304,20 @@ void read_normal_line(char mode, ListLine* line, const ListState& state)
     write_row(*line, state);
 }
 
-// Mode l's row of a normal line the short way, its words taken one by one
-// as the row needs them and each laid down at once, so that none is held:
-// Kat;Nr;;Typ;Inst;Durchm;ZQ;Vergr;Fst;Sb;Bem;Filter.  Nothing counts as
-// written until the end, so a field found too long on the way (FIELD_COPY
-// bytes or more), a middle longer than two copies, too little room or a
-// missing Sb leaves it all to the common way: false, with nothing written.
-bool put_short_row(scan::ShortLine line, Word typ, const ListState& state)
+// Mode l's row of a normal line the short way into `out`, its words taken
+// one by one as the row needs them and each laid down at once, so that
+// none is held: Kat;Nr;;Typ;Inst;Durchm;ZQ;Vergr;Fst;Sb;Bem;Filter.
+// Nothing counts as written until the end, so a field found too long on
+// the way (FIELD_COPY bytes or more), a middle longer than two copies, too
+// little room or a missing Sb (whose message the common way writes) leaves
+// it all to the common way: false, with nothing written.
+bool put_short_row(scan::ShortLine line, Word typ, const ListState& state, OutputBuffer* out)
 {
     // Mapped codes grow a field by at most 2 bytes, and there are two.
     size_t most = line.end - line.start + 4 + state.middle.len + state.fst_field.len + 5 + LINE_END_BYTES;
-    if (state.middle.len > 2 * FIELD_COPY || most > static_cast<size_t>(output.end - output.next))
+    if (state.middle.len > 2 * FIELD_COPY || most > static_cast<size_t>(out->end - out->next))
         return false;
-    char* to = output.next;
+    char* to = out->next;
     Word kat = scan::next_word(&line);
     map_catalogue_code(&kat);
     to = put_field(to, kat);
@@ -335,13 +345,10 @@ bool put_short_row(scan::ShortLine line, Word typ, const ListState& state)
     Word filter = scan::next_word(&line);
     to = put_field(to, filter);
     to = put_line_end(to);
-    if ((kat.len | nr.len | typ.len | vergr.len | sb.len | bem.len | filter.len | state.fst_field.len) >= FIELD_COPY)
+    if ((kat.len | nr.len | typ.len | vergr.len | sb.len | bem.len | filter.len | state.fst_field.len) >= FIELD_COPY ||
+        sb.len == 0)
         return false;
-    // Its message goes before the row, and a message sends the whole blocks
-    // of output before it, which moves what is not yet counted as written.
-    if (sb.len == 0)
-        return false;
-    output.next = to;
+    out->next = to;
     return true;
 }
 
@@ -350,7 +357,7 @@ bool put_short_row(scan::ShortLine line, Word typ, const ListState& state)
 // nothing done, for a line it leaves to the common way: one without an Fst
 // (a line with one has every word before it), a word of FIELD_COPY bytes
 // or more, too little room.
-bool index_percent_line(scan::ShortLine line, ListState* state)
+bool index_percent_line(scan::ShortLine line, ListState* state, OutputBuffer* out)
 {
     Word book = scan::next_word(&line);
     Word page = scan::next_word(&line);
@@ -359,9 +366,9 @@ bool index_percent_line(scan::ShortLine line, ListState* state)
     bool has_fst = scan::next_word(&line).len > 0;
     bool same_book = same_word(book, text_word(state->book));
     size_t total = (same_book ? 0 : LINE_END_BYTES + 1 + book.len) + LINE_END_BYTES + 1 + page.len + 1;
-    if (!has_fst || (book.len | page.len) >= FIELD_COPY || total > static_cast<size_t>(output.end - output.next))
+    if (!has_fst || (book.len | page.len) >= FIELD_COPY || total > static_cast<size_t>(out->end - out->next))
         return false;
-    char* to = output.next;
+    char* to = out->next;
     if (!same_book) {
         to = put_line_end(to);
         *to++ = '%';
@@ -371,7 +378,7 @@ bool index_percent_line(scan::ShortLine line, ListState* state)
     *to++ = '#';
     to = put_field(to, page);
     *to++ = ' ';
-    output.next = to;
+    out->next = to;
     keep_short(&state->book, book);
     keep_short(&state->page, page);
     return true;
@@ -381,7 +388,7 @@ bool index_percent_line(scan::ShortLine line, ListState* state)
 // fixed parts made anew, as read_percent_line does.  False, with nothing
 // done, for a line it leaves to the common way: one without an Fst, or
 // with a word of FIELD_COPY bytes or more.
-bool list_percent_line(scan::ShortLine line, ListState* state)
+bool list_percent_line(scan::ShortLine line, ListState* state, OutputBuffer*)
 {
     Word book = scan::next_word(&line);
     Word page = scan::next_word(&line);
@@ -411,56 +418,117 @@ bool list_percent_line(scan::ShortLine line, ListState* state)
 }
 
 // Mode L's line the short way: a normal line's entry from just the words
-// it writes, and whether its Sb is there; a percent line as above.  False,
-// with nothing done, for a line it leaves to the common way.
-bool index_short_line(scan::ShortLine line, ListState* state)
+// it writes, when its Sb is there (a line without one has a message, which
+// the common way writes); a percent line as above.  False, with nothing
+// done, for a line it leaves to the common way.
+bool index_short_line(scan::ShortLine line, ListState* state, OutputBuffer* out)
 {
     Word typ = scan::next_word(&line);
     if (typ.len == 1 && typ.data[0] == '%')
-        return index_percent_line(line, state);
-    if (typ.len > 0) {
-        Word kat = scan::next_word(&line);
-        Word nr = scan::next_word(&line);
-        if (!scan::has_second_word(line)) // Vergr, then Sb
-            report_line("fehlerhafte Normalzeile: ", scan::line_text(line));
-        map_catalogue_code(&kat);
-        write_index_entry(kat, nr);
-    }
-    return true;
+        return index_percent_line(line, state, out);
+    if (typ.len == 0)
+        return true;
+    Word kat = scan::next_word(&line);
+    Word nr = scan::next_word(&line);
+    if (!scan::has_second_word(line)) // Vergr, then Sb
+        return false;
+    map_catalogue_code(&kat);
+    return put_index_entry(out, kat, nr);
 }
 
 // Mode l's line the short way; false, with nothing done, for one it leaves
 // to the common way: any line with a double quote or after a setup with
 // one, one that put_short_row or list_percent_line leaves.
-bool list_short_line(scan::ShortLine line, ListState* state)
+bool list_short_line(scan::ShortLine line, ListState* state, OutputBuffer* out)
 {
     Word typ = scan::next_word(&line);
     if (state->setup_quoted || line.quoted)
         return false;
     if (typ.len == 1 && typ.data[0] == '%')
-        return list_percent_line(line, state);
-    return typ.len == 0 || put_short_row(line, typ, *state);
+        return list_percent_line(line, state, out);
+    return typ.len == 0 || put_short_row(line, typ, *state, out);
 }
 
-// Lines the short way, one after the other, taken from the blocks of the
-// scanning module, each by the mode's short_line.  Stops at a line that
-// goes the common way (a long one, one that runs past the buffer, one that
-// short_line leaves); false when it took no line at all.  A template, so
-// that each mode's loop is compiled with its own line inside.
-template <bool (*short_line)(scan::ShortLine, ListState*)> bool take_short_lines(ListState* state)
+// A mode's way with one short line: false, with nothing done, for a line
+// it leaves to the common way.  Its output goes to a copy of the output
+// buffer, which the short way hands back at the end.
+using ShortLineWay = bool (*)(scan::ShortLine, ListState*, OutputBuffer*);
+
+// The input and output as the short way holds them while it takes lines:
+// locals, which the compiler keeps in registers (the stores of output bytes
+// could change the globals).
+struct ShortWay {
+    const unsigned char* at; // the first line not done
+    const unsigned char* end;
+    OutputBuffer out;
+};
+
+// The lines of one block the short way, one after the other, each by the
+// mode's short_line.  True when the next line starts a block of its own;
+// false at a line that goes the common way (a long one, one that runs past
+// the buffer, whose feed the block dropped, one that short_line leaves).
+template <ShortLineWay short_line>
+[[gnu::always_inline]] inline bool take_block_lines(scan::LineBlock* block, ListState* state, ShortWay* way)
 {
-    const unsigned char* const first = input.next;
-    const unsigned char* at = first; // the first line not done
-    scan::LineBlock block;
-    scan::classify_lines(&block, at);
     scan::ShortLine line;
-    while (scan::next_line(&block, &line) && scan::after_line(line) <= input.end) {
-        if (!short_line(line, state))
-            break;
-        at = scan::after_line(line);
+    while (scan::take_line(block, &line)) {
+        if (!short_line(line, state, &way->out))
+            return false;
+        way->at = scan::after_line(line);
     }
-    input.next = at;
-    return at > first;
+    return block->next != 0;
+}
+
+ShortWay start_short_way()
+{
+    return {input.next, input.end, output};
+}
+
+// Hands the input and output back; whether any line was taken.
+bool end_short_way(const ShortWay& way)
+{
+    bool moved = way.at > input.next;
+    input.next = way.at;
+    output = way.out;
+    return moved;
+}
+
+// Lines the short way, block by block; false when it took no line at all.
+// Templates, so that each mode's loop is compiled with its own line inside,
+// and once for each kernel, its classification inside too.
+template <ShortLineWay short_line> bool take_lines_base(ListState* state)
+{
+    ShortWay way = start_short_way();
+    scan::LineBlock block;
+    do
+        scan::start_lines(&block, way.at, way.end, scan::classify_base(way.at));
+    while (take_block_lines<short_line>(&block, state, &way));
+    return end_short_way(way);
+}
+
+#ifdef SKYNOTE_AVX2_SCAN
+// AVX2 processors also have the bit instructions that scan and clear the
+// masks of every word in one instruction each.  Flattened: the compiler
+// inlines nothing compiled for other instructions into it by itself.
+template <ShortLineWay short_line>
+[[gnu::target("avx2,bmi,bmi2"), gnu::flatten]] bool take_lines_avx2(ListState* state)
+{
+    ShortWay way = start_short_way();
+    scan::LineBlock block;
+    do
+        scan::start_lines(&block, way.at, way.end, scan::classify_avx2(way.at));
+    while (take_block_lines<short_line>(&block, state, &way));
+    return end_short_way(way);
+}
+#endif
+
+template <ShortLineWay short_line> bool take_short_lines(ListState* state)
+{
+#ifdef SKYNOTE_AVX2_SCAN
+    if (scan::use_avx2)
+        return take_lines_avx2<short_line>(state);
+#endif
+    return take_lines_base<short_line>(state);
 }
 
 // The next line and its words, the long way; false at the end of input.

@@ -249,8 +249,12 @@ void write_object_line(const Source& source, const char* name, size_t len)
 
 // Writes the short token at `at` the short way: a page marker, or an
 // object laid over a line whose first 16 columns are blank (a name too long
-// for its room is laid out again).  False, with nothing done, for others.
-bool put_short_token(char mode, Source* source, const unsigned char* at, size_t n, char* token)
+// for its room is laid out again).  False, with nothing done, for others
+// and where `out` has no room.  `out` is a copy of the output buffer that
+// the short way holds while it takes tokens: a local, which the compiler
+// keeps in registers (the stores of output bytes could change `output`).
+bool put_short_token(char mode, Source* source, const unsigned char* at, size_t n, char* token,
+                     OutputBuffer* out)
 {
     if (*at == PAGE_MARKER) {
         set_page(source, at + 1, n - 1);
@@ -258,9 +262,10 @@ bool put_short_token(char mode, Source* source, const unsigned char* at, size_t 
     }
     // Moon names keep their length; a deep-sky token of 8 bytes may grow to 11.
     size_t short_limit = mode == MODE_MOON ? scan::SHORT_TOKEN - 1 : 8;
-    if (n > short_limit || *at == BOOK_MARKER || source->name_room < SHORT_NAME)
+    if (n > short_limit || *at == BOOK_MARKER || source->name_room < SHORT_NAME ||
+        OBJECT_LINE_WIDTH + LINE_END_BYTES > static_cast<size_t>(out->end - out->next))
         return false;
-    char* line = out_claim(OBJECT_LINE_WIDTH);
+    char* line = out->next;
     std::memcpy(line, source->blank_name_line, OBJECT_LINE_WIDTH);
     size_t name_len = n;
     if (mode == MODE_MOON)
@@ -272,7 +277,7 @@ bool put_short_token(char mode, Source* source, const unsigned char* at, size_t 
         layout_object_line(line, {token, name_len}, {source->book, source->book_len},
                            {source->page, source->page_len});
     }
-    out_line_end();
+    out->next = put_line_end(line + OBJECT_LINE_WIDTH);
     return true;
 }
 
@@ -283,9 +288,11 @@ bool put_short_token(char mode, Source* source, const unsigned char* at, size_t 
 bool put_short_tokens(char mode, Source* source, char* token, scan::Blocks* blocks)
 {
     const unsigned char* base = input.next;
+    const unsigned char* end = input.end;
+    OutputBuffer out = output;
     uint64_t white = scan::window(blocks, base).white;
     // Past the end of the buffer is no token: a token there must be read.
-    size_t left = static_cast<size_t>(input.end - base);
+    size_t left = static_cast<size_t>(end - base);
     if (left < 64)
         white |= ~uint64_t{0} << left;
     size_t done = 0; // bytes of the window used up
@@ -299,14 +306,15 @@ bool put_short_tokens(char mode, Source* source, char* token, scan::Blocks* bloc
         uint64_t after = white & (~uint64_t{0} << first);
         const unsigned char* at = base + first;
         size_t n = after ? scan::lowest_bit(after) - first : 0;
-        if (n == 0 || at + n >= input.end || !put_short_token(mode, source, at, n, token)) {
+        if (n == 0 || at + n >= end || !put_short_token(mode, source, at, n, token, &out)) {
             done = first;
             break;
         }
         done = first + n;
     }
+    output = out;
     input.next = base + (done < left ? done : left);
-    return input.next > base && input.next < input.end;
+    return input.next > base && input.next < end;
 }
 
 } // namespace

@@ -198,11 +198,13 @@ __attribute__((target("avx2"))) inline Masks classify_avx2(const unsigned char* 
     return masks;
 }
 
-// Whether the processor has AVX2 (and the system keeps its registers).
+// Whether the processor has AVX2 (and the system keeps its registers),
+// and the bit instructions that came with it, which loops compiled for
+// this kernel use to walk the masks.
 inline bool has_avx2()
 {
     __builtin_cpu_init();
-    return __builtin_cpu_supports("avx2");
+    return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("bmi") && __builtin_cpu_supports("bmi2");
 }
 // The kernel in use: AVX2 where the processor has it.  Tests switch it off.
 inline bool use_avx2 = has_avx2();
@@ -256,12 +258,10 @@ inline Masks classify_simd128(const unsigned char* at)
 }
 #endif
 
-// The masks of the 64 bytes at `at` with the kernel in use.  Reads 64 bytes.
-inline Masks classify(const unsigned char* at)
+// The kernel that every processor of the target has.
+inline Masks classify_base(const unsigned char* at)
 {
-#if defined(SKYNOTE_AVX2_SCAN)
-    return use_avx2 ? classify_avx2(at) : classify_sse2(at);
-#elif defined(SKYNOTE_SSE2_SCAN)
+#if defined(SKYNOTE_SSE2_SCAN)
     return classify_sse2(at);
 #elif defined(SKYNOTE_NEON_SCAN)
     return classify_neon(at);
@@ -270,6 +270,16 @@ inline Masks classify(const unsigned char* at)
 #else
     return classify_words(at);
 #endif
+}
+
+// The masks of the 64 bytes at `at` with the kernel in use.  Reads 64 bytes.
+inline Masks classify(const unsigned char* at)
+{
+#if defined(SKYNOTE_AVX2_SCAN)
+    if (use_avx2)
+        return classify_avx2(at);
+#endif
+    return classify_base(at);
 }
 
 // The name of the kernel in use, for tests and the benchmark.
@@ -429,20 +439,31 @@ struct ShortLine {
     bool quoted; // it holds a double quote
 };
 
-// Classifies the block of lines at `at`, a line's start.  Reads 64 bytes.
-inline void classify_lines(LineBlock* block, const unsigned char* at)
+// Starts the block of lines at `at`, a line's start, from its masks.  A
+// line whose line feed lies at `end` or past it is not there: its feed is
+// dropped.  The bit at 63 stands in for a feed, too late for any line, so
+// that there always is one.
+inline void start_lines(LineBlock* block, const unsigned char* at, const unsigned char* end, Masks masks)
 {
-    Masks masks = classify(at);
     uint64_t word = ~masks.white;
-    *block = {at, 0, word & ~(word << 1), ~word & (word << 1), masks.feeds, masks.quotes};
+    uint64_t feeds = masks.feeds;
+    size_t before_end = static_cast<size_t>(end - at);
+    if (before_end < 64)
+        feeds &= (uint64_t{1} << before_end) - 1;
+    *block = {at, 0, word & ~(word << 1), ~word & (word << 1), feeds | uint64_t{1} << 63, masks.quotes};
+}
+
+// Classifies the block of lines at `at`, a line's start.  Reads 64 bytes.
+inline void classify_lines(LineBlock* block, const unsigned char* at, const unsigned char* end)
+{
+    start_lines(block, at, end, classify(at));
 }
 
 // Takes the block's next line when it ends before SHORT_LINE; false, with
 // nothing taken, for one that does not.
 inline bool take_line(LineBlock* block, ShortLine* line)
 {
-    // With no line feed left, the bit at 63 stands in for one, too late.
-    size_t end = lowest_bit(block->feeds | uint64_t{1} << 63);
+    size_t end = lowest_bit(block->feeds);
     if (end >= SHORT_LINE)
         return false;
     uint64_t up_to_feed = (uint64_t{2} << end) - 1; // this line and those taken
@@ -458,20 +479,15 @@ inline bool take_line(LineBlock* block, ShortLine* line)
 
 // The next line: from the block, or from a block classified anew at its
 // start when it does not end in this one.  False for a line of SHORT_LINE
-// bytes or more, which no block can take.
-inline bool next_line(LineBlock* block, ShortLine* line)
+// bytes or more, which no block can take, and for one that runs to `end`.
+inline bool next_line(LineBlock* block, ShortLine* line, const unsigned char* end)
 {
     if (take_line(block, line))
         return true;
     if (block->next == 0)
         return false;
-    classify_lines(block, block->base + block->next);
+    classify_lines(block, block->base + block->next, end);
     return take_line(block, line);
-}
-
-inline Word line_text(const ShortLine& line)
-{
-    return {reinterpret_cast<const char*>(line.base + line.start), line.end - line.start};
 }
 
 // The place just after the line's line feed.

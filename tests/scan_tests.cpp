@@ -44,8 +44,9 @@ bool white(unsigned char c)
 
 // Lines walked through blocks as the list drivers walk them: each line
 // taken has the place, the double quote and the words that a byte loop
-// finds, and the walk stops only at a line of SHORT_LINE bytes or more.
-// Lines of every length up to 71 bytes start anywhere in a block.
+// finds, and the walk stops only at a line of SHORT_LINE bytes or more or
+// one that runs past the end of the buffer, cut anywhere.  Lines of every
+// length up to 71 bytes start anywhere in a block.
 TEST(Scan, LinesFromBlocksSplitAsAByteLoop)
 {
     for (int round = 0; round < 5000; ++round) {
@@ -62,11 +63,14 @@ TEST(Scan, LinesFromBlocksSplitAsAByteLoop)
         std::vector<unsigned char> buffer = random_buffer(text.size());
         std::copy(text.begin(), text.end(), buffer.begin());
         const unsigned char* at = buffer.data();
+        size_t cut = random_bytes() % 2 * (random_bytes() % 80);
+        const unsigned char* end = at + text.size() - std::min(cut, text.size());
         scan::LineBlock block;
-        scan::classify_lines(&block, at);
+        scan::classify_lines(&block, at, end);
         scan::ShortLine line;
         size_t taken = 0;
-        while (taken < lengths.size() && scan::next_line(&block, &line)) {
+        while (taken < lengths.size() && scan::next_line(&block, &line, end)) {
+            ASSERT_LE(scan::after_line(line), end);
             ASSERT_EQ(line.base + line.start, at) << "line " << taken;
             size_t len = lengths[taken];
             ASSERT_EQ(line.end - line.start, len);
@@ -92,7 +96,7 @@ TEST(Scan, LinesFromBlocksSplitAsAByteLoop)
             at = scan::after_line(line);
             ++taken;
         }
-        if (taken < lengths.size()) {
+        if (taken < lengths.size() && at + lengths[taken] < end) {
             ASSERT_GE(lengths[taken], scan::SHORT_LINE);
         }
     }
