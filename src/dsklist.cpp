@@ -258,29 +258,27 @@ void write_row(const ListLine& line, const ListState& state)
     out_line_end();
 }
 
-// Writes an index entry into `out`, a copy of the output buffer that the
-// short way holds while it takes lines (a local the compiler keeps in
-// registers: the stores of output bytes could change `output` itself).
-// False, with nothing written, for a word of FIELD_COPY bytes or more or
-// too little room.  The ~ turns back into a blank when mode d reads it.
-inline bool put_index_entry(OutputBuffer* out, Word kat, Word nr)
+// Writes an index entry of words shorter than FIELD_COPY into room the
+// caller has made sure of; returns what follows.  The ~ turns back into a
+// blank when mode d reads the entry.
+inline char* put_index_entry(char* to, Word kat, Word nr)
 {
-    if ((kat.len | nr.len) >= FIELD_COPY || kat.len + nr.len + 2 > static_cast<size_t>(out->end - out->next))
-        return false;
-    char* to = put_field(out->next, kat);
+    to = put_field(to, kat);
     *to++ = '~';
     to = put_field(to, nr);
     *to++ = ' ';
-    out->next = to;
-    return true;
+    return to;
 }
 
 void write_index_entry(Word kat, Word nr)
 {
     // A terminal leaves no room, so that every entry there takes the long
     // way, whose last write sends it out at once.
-    if (fast_ways && put_index_entry(&output, kat, nr))
+    if (fast_ways && (kat.len | nr.len) < FIELD_COPY &&
+        kat.len + nr.len + 2 <= static_cast<size_t>(output.end - output.next)) {
+        output.next = put_index_entry(output.next, kat, nr);
         return;
+    }
     out_word(kat);
     out_bytes("~", 1);
     out_word(nr);
@@ -356,7 +354,7 @@ bool put_short_row(scan::ShortLine line, Word typ, const ListState& state, Outpu
 // page, as read_percent_line writes them, and both kept.  False, with
 // nothing done, for a line it leaves to the common way: one without an Fst
 // (a line with one has every word before it), a word of FIELD_COPY bytes
-// or more, too little room.
+// or more.
 bool index_percent_line(scan::ShortLine line, ListState* state, OutputBuffer* out)
 {
     Word book = scan::next_word(&line);
@@ -365,8 +363,7 @@ bool index_percent_line(scan::ShortLine line, ListState* state, OutputBuffer* ou
     scan::next_word(&line); // Durchm
     bool has_fst = scan::next_word(&line).len > 0;
     bool same_book = same_word(book, text_word(state->book));
-    size_t total = (same_book ? 0 : LINE_END_BYTES + 1 + book.len) + LINE_END_BYTES + 1 + page.len + 1;
-    if (!has_fst || (book.len | page.len) >= FIELD_COPY || total > static_cast<size_t>(out->end - out->next))
+    if (!has_fst || (book.len | page.len) >= FIELD_COPY)
         return false;
     char* to = out->next;
     if (!same_book) {
@@ -432,8 +429,11 @@ bool index_short_line(scan::ShortLine line, ListState* state, OutputBuffer* out)
     Word nr = scan::next_word(&line);
     if (!scan::has_second_word(line)) // Vergr, then Sb
         return false;
+    if ((kat.len | nr.len) >= FIELD_COPY)
+        return false;
     map_catalogue_code(&kat);
-    return put_index_entry(out, kat, nr);
+    out->next = put_index_entry(out->next, kat, nr);
+    return true;
 }
 
 // Mode l's line the short way; false, with nothing done, for one it leaves
@@ -463,13 +463,23 @@ struct ShortWay {
     OutputBuffer out;
 };
 
+// Mode L writes no more for a line than the line's own bytes (an entry,
+// or a book and page, is shorter than the words it comes from with their
+// blanks), so that room for a block's 64 bytes serves every line taken
+// from it, and no line checks its own; mode l's rows are longer and do.
+constexpr size_t BLOCK_ROOM = 64;
+template <ShortLineWay short_line> constexpr bool ROOM_BY_BLOCK = short_line == index_short_line;
+
 // The lines of one block the short way, one after the other, each by the
 // mode's short_line.  True when the next line starts a block of its own;
 // false at a line that goes the common way (a long one, one that runs past
-// the buffer, whose feed the block dropped, one that short_line leaves).
+// the buffer, whose feed the block dropped, one that short_line leaves)
+// and, with no line taken, when a mode that needs BLOCK_ROOM has not that.
 template <ShortLineWay short_line>
 [[gnu::always_inline]] inline bool take_block_lines(scan::LineBlock* block, ListState* state, ShortWay* way)
 {
+    if (ROOM_BY_BLOCK<short_line> && static_cast<size_t>(way->out.end - way->out.next) < BLOCK_ROOM)
+        return false;
     scan::ShortLine line;
     while (scan::take_line(block, &line)) {
         if (!short_line(line, state, &way->out))

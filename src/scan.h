@@ -466,13 +466,15 @@ inline bool take_line(LineBlock* block, ShortLine* line)
     size_t end = lowest_bit(block->feeds);
     if (end >= SHORT_LINE)
         return false;
-    uint64_t up_to_feed = (uint64_t{2} << end) - 1; // this line and those taken
-    *line = {block->base, block->next, end, (block->starts & up_to_feed) | ~up_to_feed,
-             (block->ends & up_to_feed) | ~up_to_feed, (block->quotes & up_to_feed) != 0};
-    block->starts &= ~up_to_feed;
-    block->ends &= ~up_to_feed;
-    block->feeds &= ~up_to_feed;
-    block->quotes &= ~up_to_feed;
+    // The bits above the feed, the lowest one: the bits of the lines taken
+    // are clear already.  x ^ -x sets every bit above x's lowest one.
+    uint64_t above = block->feeds ^ (0 - block->feeds);
+    *line = {block->base, block->next, end, block->starts | above, block->ends | above,
+             (block->quotes & ~above) != 0};
+    block->starts &= above;
+    block->ends &= above;
+    block->feeds &= block->feeds - 1;
+    block->quotes &= above;
     block->next = end + 1;
     return true;
 }
