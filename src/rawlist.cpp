@@ -180,7 +180,7 @@ constexpr size_t SHORT_NAME = 16;
 // below, and no branch on the token's kind.
 size_t put_short_deep_sky_name(char* line, const unsigned char* at, size_t n)
 {
-    uint64_t token = scan::replace_bytes(scan::load8(at) & scan::bytes_before(n), '~', ' ');
+    uint64_t token = scan::load_tilde_blanks8(at, n);
     const char* first = reinterpret_cast<const char*>(at);
     const ShortLayout& layout = RULE_TABLES.layouts[rule_of(first, n)][n];
     uint64_t low, high;
