@@ -306,45 +306,49 @@ void read_normal_line(char mode, ListLine* line, const ListState& state)
 // one by one as the row needs them and each laid down at once, so that
 // none is held: Kat;Nr;;Typ;Inst;Durchm;ZQ;Vergr;Fst;Sb;Bem;Filter.
 // Nothing counts as written until the end, so a field found too long on
-// the way (FIELD_COPY bytes or more), a middle longer than two copies, too
-// little room or a missing Sb (whose message the common way writes) leaves
-// it all to the common way: false, with nothing written.
+// the way (FIELD_COPY bytes or more), a middle longer than two copies, an
+// Fst field of FIELD_COPY or more or a missing Sb (whose message the common
+// way writes) leaves it all to the common way: false, with nothing written.
+// The room is the block's (BLOCK_ROOM).
+// A word of the row laid down, its length ORed into *lengths: the lengths
+// are looked at once, at the end, and are not kept apart till then.
+char* put_row_word(char* to, Word word, size_t* lengths)
+{
+    *lengths |= word.len;
+    return put_field(to, word);
+}
+
 bool put_short_row(scan::ShortLine line, Word typ, const ListState& state, OutputBuffer* out)
 {
-    // Mapped codes grow a field by at most 2 bytes, and there are two.
-    size_t most = line.end - line.start + 4 + state.middle.len + state.fst_field.len + 5 + LINE_END_BYTES;
-    if (state.middle.len > 2 * FIELD_COPY || most > static_cast<size_t>(out->end - out->next))
+    if (state.middle.len > 2 * FIELD_COPY || state.fst_field.len >= FIELD_COPY)
         return false;
     char* to = out->next;
+    size_t lengths = 0;
     Word kat = scan::next_word(&line);
     map_catalogue_code(&kat);
-    to = put_field(to, kat);
+    to = put_row_word(to, kat, &lengths);
     *to++ = ';';
-    Word nr = scan::next_word(&line);
-    to = put_field(to, nr);
+    to = put_row_word(to, scan::next_word(&line), &lengths); // Nr
     *to++ = ';';
     *to++ = ';';
     map_type_code(&typ);
-    to = put_field(to, typ);
+    to = put_row_word(to, typ, &lengths);
     std::memcpy(to, state.middle.data, 2 * FIELD_COPY);
     to += state.middle.len;
-    Word vergr = scan::next_word(&line);
-    to = put_field(to, vergr);
+    to = put_row_word(to, scan::next_word(&line), &lengths); // Vergr
     to = put_field(to, text_word(state.fst_field));
     Word sb = scan::next_word(&line);
-    to = put_field(to, sb);
+    to = put_row_word(to, sb, &lengths);
     *to++ = ';';
     Word bem = scan::next_word(&line);
     // A percent sign where the remark belongs lets a filter stand without one.
     if (bem.len > 0 && bem.data[0] == '%')
         bem = EMPTY;
-    to = put_field(to, bem);
+    to = put_row_word(to, bem, &lengths);
     *to++ = ';';
-    Word filter = scan::next_word(&line);
-    to = put_field(to, filter);
+    to = put_row_word(to, scan::next_word(&line), &lengths); // Filter
     to = put_line_end(to);
-    if ((kat.len | nr.len | typ.len | vergr.len | sb.len | bem.len | filter.len | state.fst_field.len) >= FIELD_COPY ||
-        sb.len == 0)
+    if (lengths >= FIELD_COPY || sb.len == 0)
         return false;
     out->next = to;
     return true;
@@ -463,29 +467,35 @@ struct ShortWay {
     OutputBuffer out;
 };
 
-// Mode L writes no more for a line than the line's own bytes (an entry,
-// or a book and page, is shorter than the words it comes from with their
-// blanks), so that room for a block's 64 bytes serves every line taken
-// from it, and no line checks its own; mode l's rows are longer and do.
-constexpr size_t BLOCK_ROOM = 64;
-template <ShortLineWay short_line> constexpr bool ROOM_BY_BLOCK = short_line == index_short_line;
+// Room in the output for all that the short way writes for the lines of
+// one block (64 bytes, every line ending before SHORT_LINE), so that no
+// line checks its own.  Mode L writes no more for a line than the line's
+// own bytes: an entry, or a book and page, is shorter than the words it
+// comes from with their blanks.  Mode l's row writes at most 58 bytes more
+// than its line (a middle of up to two copies, an Fst field shorter than
+// one, two codes that grow by 2, five separators, the line end); a row that
+// counts has five words, so 10 bytes at least, and a block holds five of
+// them and one more that is tried and does not count.
+template <ShortLineWay short_line> constexpr size_t BLOCK_ROOM = short_line == index_short_line ? 64 : 512;
 
 // The lines of one block the short way, one after the other, each by the
 // mode's short_line.  True when the next line starts a block of its own;
 // false at a line that goes the common way (a long one, one that runs past
 // the buffer, whose feed the block dropped, one that short_line leaves)
-// and, with no line taken, when a mode that needs BLOCK_ROOM has not that.
+// and, with no line taken, when the output has not BLOCK_ROOM left.
 template <ShortLineWay short_line>
 [[gnu::always_inline]] inline bool take_block_lines(scan::LineBlock* block, ListState* state, ShortWay* way)
 {
-    if (ROOM_BY_BLOCK<short_line> && static_cast<size_t>(way->out.end - way->out.next) < BLOCK_ROOM)
+    if (static_cast<size_t>(way->out.end - way->out.next) < BLOCK_ROOM<short_line>)
         return false;
     scan::ShortLine line;
     while (scan::take_line(block, &line)) {
-        if (!short_line(line, state, &way->out))
+        if (!short_line(line, state, &way->out)) {
+            way->at = line.base + line.start;
             return false;
-        way->at = scan::after_line(line);
+        }
     }
+    way->at = block->base + block->next;
     return block->next != 0;
 }
 
@@ -534,6 +544,8 @@ template <ShortLineWay short_line>
 
 template <ShortLineWay short_line> bool take_short_lines(ListState* state)
 {
+    if (!out_reserve(BLOCK_ROOM<short_line>))
+        return false;
 #ifdef SKYNOTE_AVX2_SCAN
     if (scan::use_avx2)
         return take_lines_avx2<short_line>(state);

@@ -436,6 +436,14 @@ char* out_claim_slow(size_t len)
     return room;
 }
 
+bool out_reserve_slow(size_t len)
+{
+    if (out_unbuffered || out_failed || stopped_by)
+        return false;
+    out_flush(whole_blocks());
+    return len <= static_cast<size_t>(output.end - output.next);
+}
+
 void out_joined(const Word* words, size_t count, char separator)
 {
     size_t total = count > 0 ? count - 1 : 0;

@@ -83,6 +83,14 @@ inline char* out_claim(size_t len)
     output.next += len;
     return room;
 }
+// Makes sure of room for len (at most 1024) bytes, by sending the
+// whole blocks held back; false where there is none to be had: on a
+// terminal, where every write goes out at once, and after a failure.
+bool out_reserve_slow(size_t len);
+inline bool out_reserve(size_t len)
+{
+    return len <= static_cast<size_t>(output.end - output.next) || out_reserve_slow(len);
+}
 // Writes the words with the separator between them; none holds a line feed.
 void out_joined(const Word* words, size_t count, char separator);
 constexpr size_t LINE_END_BYTES = 2;
