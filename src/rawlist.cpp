@@ -290,27 +290,28 @@ bool put_short_tokens(char mode, Source* source, char* token, scan::Blocks* bloc
     const unsigned char* base = input.next;
     const unsigned char* end = input.end;
     OutputBuffer out = output;
+    // Tokens start at non-white bytes after white ones and end at white
+    // bytes after non-white ones; the window starts at a token or at white.
     uint64_t white = scan::window(blocks, base).white;
-    // Past the end of the buffer is no token: a token there must be read.
+    uint64_t starts = ~white & (white << 1 | 1);
+    uint64_t ends = white & ~white << 1;
+    // A token that ends at the end of the buffer may go on in the next read:
+    // its end is dropped, and so are those past it.  The bit at 63 stands
+    // in for every end not there, too late for any token.
     size_t left = static_cast<size_t>(end - base);
     if (left < 64)
-        white |= ~uint64_t{0} << left;
-    size_t done = 0; // bytes of the window used up
-    for (;;) {
-        uint64_t words = ~white & (~uint64_t{0} << done);
-        if (words == 0) {
-            done = 64;
-            break;
-        }
-        unsigned first = scan::lowest_bit(words);
-        uint64_t after = white & (~uint64_t{0} << first);
-        const unsigned char* at = base + first;
-        size_t n = after ? scan::lowest_bit(after) - first : 0;
-        if (n == 0 || at + n >= end || !put_short_token(mode, source, at, n, token, &out)) {
+        ends &= (uint64_t{1} << left) - 1;
+    ends |= uint64_t{1} << 63;
+    size_t done = 64; // bytes of the window used up
+    while (starts != 0) {
+        unsigned first = scan::lowest_bit(starts);
+        unsigned after = scan::lowest_bit(ends);
+        if (after == 63 || !put_short_token(mode, source, base + first, after - first, token, &out)) {
             done = first;
             break;
         }
-        done = first + n;
+        starts &= starts - 1;
+        ends &= ends - 1;
     }
     output = out;
     input.next = base + (done < left ? done : left);

@@ -495,7 +495,7 @@ inline bool take_line(LineBlock* block, ShortLine* line)
 }
 
 // The next line: from the block, or from a block classified anew at its
-// start when it does not end in this one.  False for a line of SHORT_LINE
+// start when it does not end in this one, as the list drivers walk them.  False for a line of SHORT_LINE
 // bytes or more, which no block can take, and for one that runs to `end`.
 inline bool next_line(LineBlock* block, ShortLine* line, const unsigned char* end)
 {
