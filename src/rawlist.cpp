@@ -68,14 +68,19 @@ constexpr size_t field_start(const Expansion& e, size_t rest_len)
 }
 
 // A name of a token of 1 to 8 bytes as two words, worked out once for
-// every rule and length: the rest of the token moves up by `start` bytes
-// into the gap that the fill (prefix and blanks) leaves for it.
-struct ShortLayout {
-    size_t skip_bits;
-    size_t start;
-    size_t len;
+// every rule and length: the rest of the token moves up by some bytes into
+// the gap that the fill (prefix and blanks) leaves for it.  The shifts are
+// kept ready, in bits: the rest's first word is shifted up by low_shift,
+// its second word down by 1 and then by high_shift (two shifts, so that a
+// move by 0 bytes shifts by no 64).  32 bytes, so that an entry's place is
+// a shift.
+struct alignas(32) ShortLayout {
     uint64_t fill_low;
     uint64_t fill_high;
+    unsigned char skip_bits;
+    unsigned char low_shift;
+    unsigned char high_shift;
+    unsigned char len;
 };
 
 // The rule and short layout for every first byte and digit test, looked up
@@ -83,7 +88,7 @@ struct ShortLayout {
 // could learn.
 struct RuleTables {
     unsigned char rule_of[256][2];
-    ShortLayout layouts[RULES][9];
+    ShortLayout layouts[RULES][16];
 };
 
 constexpr RuleTables make_rule_tables()
@@ -101,9 +106,12 @@ constexpr RuleTables make_rule_tables()
             uint64_t rest_low = 0, rest_high = 0;
             scan::shift_into(scan::bytes_before(rest_len), start, &rest_low, &rest_high);
             tables.layouts[rule][n] = {
-                8 * e.skip, start, std::max(start + rest_len, e.width),
                 e.prefix | (scan::BLANKS & ~(rest_low | scan::bytes_before(e.prefix_len))),
-                scan::BLANKS & ~rest_high};
+                scan::BLANKS & ~rest_high,
+                static_cast<unsigned char>(8 * e.skip),
+                static_cast<unsigned char>(8 * start),
+                static_cast<unsigned char>(63 - 8 * start),
+                static_cast<unsigned char>(std::max(start + rest_len, e.width))};
         }
     }
     return tables;
@@ -181,12 +189,14 @@ constexpr size_t SHORT_NAME = 16;
 size_t put_short_deep_sky_name(char* line, const unsigned char* at, size_t n)
 {
     uint64_t token = scan::load_tilde_blanks8(at, n);
-    const char* first = reinterpret_cast<const char*>(at);
-    const ShortLayout& layout = RULE_TABLES.layouts[rule_of(first, n)][n];
-    uint64_t low, high;
-    scan::shift_into(token >> layout.skip_bits, layout.start, &low, &high);
-    scan::store8(line, low | layout.fill_low);
-    scan::store8(line + 8, high | layout.fill_high);
+    // The rule as rule_of picks it, from the token's bytes: the second is 0
+    // in a token of one byte, so no digit.
+    unsigned char second = static_cast<unsigned char>(token >> 8);
+    bool digit_test = static_cast<unsigned char>(second - '0') <= 9;
+    const ShortLayout& layout = RULE_TABLES.layouts[RULE_TABLES.rule_of[token & 0xFF][digit_test]][n];
+    uint64_t rest = token >> layout.skip_bits;
+    scan::store8(line, rest << layout.low_shift | layout.fill_low);
+    scan::store8(line + 8, (rest >> 1) >> layout.high_shift | layout.fill_high);
     return layout.len;
 }
 
