@@ -391,22 +391,26 @@ inline void put_moon_name16_portable(char* to, const unsigned char* at, size_t n
 }
 
 #ifdef SKYNOTE_SSE2_SCAN
-// The same on one 16-byte register: compares give 0xFF lanes, which select
-// blanks for _ and the name's end and the 0x20 to flip for capitals.
+// The same on one 16-byte register: compares give 0xFF lanes, which pick
+// the bytes to flip (a _ xor 0x7F is a blank, a capital loses 0x20), and
+// the name's n bytes are the 16 from 16 - n of a row of 0xFF and then 0.
 inline void put_moon_name16_sse2(char* to, const unsigned char* at, size_t n)
 {
-    static const unsigned char IOTA[16] = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15};
+    static const unsigned char NAME_BYTES[32] = {
+        0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF,
+    };
+    static const unsigned char FIRST[16] = {0xFF};
     __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at));
-    __m128i index = _mm_loadu_si128(reinterpret_cast<const __m128i*>(IOTA));
-    __m128i in_name = _mm_cmplt_epi8(index, _mm_set1_epi8(static_cast<char>(n)));
+    __m128i in_name = _mm_loadu_si128(reinterpret_cast<const __m128i*>(NAME_BYTES + 16 - n));
     __m128i underscore = _mm_and_si128(_mm_cmpeq_epi8(x, _mm_set1_epi8('_')), in_name);
     __m128i from_a = _mm_sub_epi8(x, _mm_set1_epi8('a'));
     __m128i lower = _mm_cmpeq_epi8(_mm_min_epu8(from_a, _mm_set1_epi8('z' - 'a')), from_a);
-    __m128i first = _mm_cmpeq_epi8(index, _mm_setzero_si128());
+    __m128i first = _mm_loadu_si128(reinterpret_cast<const __m128i*>(FIRST));
     __m128i capital = _mm_and_si128(_mm_or_si128(_mm_slli_si128(underscore, 1), first), lower);
-    x = _mm_xor_si128(x, _mm_and_si128(_mm_and_si128(capital, in_name), _mm_set1_epi8(0x20)));
-    __m128i blank = _mm_or_si128(underscore, _mm_andnot_si128(in_name, _mm_set1_epi8(-1)));
-    x = _mm_or_si128(_mm_andnot_si128(blank, x), _mm_and_si128(blank, _mm_set1_epi8(' ')));
+    __m128i flips = _mm_or_si128(_mm_and_si128(underscore, _mm_set1_epi8('_' ^ ' ')),
+                                 _mm_and_si128(capital, _mm_set1_epi8('a' ^ 'A')));
+    __m128i name = _mm_and_si128(_mm_xor_si128(x, flips), in_name);
+    x = _mm_or_si128(name, _mm_andnot_si128(in_name, _mm_set1_epi8(' ')));
     _mm_storeu_si128(reinterpret_cast<__m128i*>(to), x);
 }
 #endif
