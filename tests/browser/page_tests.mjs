@@ -262,13 +262,22 @@ await attempt(`${engine}: second conversion`, async () => {
 });
 
 // Cancel: the worker ends at once, and nothing is offered as a result.
+// The button is pressed in the same task of the page that sees output
+// written, so that a conversion cannot end between the two (the drivers
+// take long enough between a look and a click for a fast one to finish).
 await attempt(`${engine}: cancel`, async () => {
     await choose_mode('d');
     const many = Buffer.from('kopf\n' + '31 m31 i5 u12158 "1~Del 7000 b33 p2 '.repeat(1500000) + '\n', 'latin1');
     await page.set_files('#file', [file_of('many.raw', many)]);
-    await page.wait_for(() => document.getElementById('result').dataset.state === 'running' &&
-        /[1-9][0-9,]* [KM]B geschrieben/.test(document.getElementById('progress-text').textContent));
-    await page.click('#cancel');
+    await page.wait_for(() => {
+        const cancel = document.getElementById('cancel');
+        const writing = document.getElementById('result').dataset.state === 'running' &&
+            /[1-9][0-9,]* [KM]B geschrieben/.test(document.getElementById('progress-text').textContent) &&
+            !cancel.disabled && cancel.getClientRects().length > 0;
+        if (writing)
+            cancel.click();
+        return writing;
+    });
     const cancelled = await page_state(page, false);
     check(`${engine}: cancel`, cancelled.state === 'cancelled' && cancelled.workers.at(-1) === true && cancelled.name === null &&
         cancelled.note === 'Abgebrochen: die Umwandlung wurde auf Wunsch beendet. Es gibt kein Ergebnis.',
