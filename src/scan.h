@@ -472,12 +472,6 @@ inline void start_lines(LineBlock* block, const unsigned char* at, const unsigne
     *block = {at, 0, word & ~(word << 1), ~word & (word << 1), feeds | uint64_t{1} << 63, masks.quotes};
 }
 
-// Classifies the block of lines at `at`, a line's start.  Reads 64 bytes.
-inline void classify_lines(LineBlock* block, const unsigned char* at, const unsigned char* end)
-{
-    start_lines(block, at, end, classify(at));
-}
-
 // Takes the block's next line when it ends before SHORT_LINE; false, with
 // nothing taken, for one that does not.
 inline bool take_line(LineBlock* block, ShortLine* line)
@@ -496,25 +490,6 @@ inline bool take_line(LineBlock* block, ShortLine* line)
     block->quotes &= above;
     block->next = end + 1;
     return true;
-}
-
-// The next line: from the block, or from a block classified anew at its
-// start when it does not end in this one, as the list drivers walk them.  False for a line of SHORT_LINE
-// bytes or more, which no block can take, and for one that runs to `end`.
-inline bool next_line(LineBlock* block, ShortLine* line, const unsigned char* end)
-{
-    if (take_line(block, line))
-        return true;
-    if (block->next == 0)
-        return false;
-    classify_lines(block, block->base + block->next, end);
-    return take_line(block, line);
-}
-
-// The place just after the line's line feed.
-inline const unsigned char* after_line(const ShortLine& line)
-{
-    return line.base + line.end + 1;
 }
 
 // Takes the next word off the line: empty once there is none.
