@@ -102,6 +102,13 @@ bool has_quote(Word word)
     return word.len > 0 && std::memchr(word.data, '"', word.len) != nullptr;
 }
 
+// Whether a line's first word makes it a percent line.  Few lines are:
+// its length is looked at only after its first byte.
+bool is_percent_marker(Word word)
+{
+    return __builtin_expect(word.data[0] == '%', 0) && word.len == 1;
+}
+
 bool same_word(Word a, Word b)
 {
     return a.len == b.len && (a.len == 0 || std::memcmp(a.data, b.data, a.len) == 0);
@@ -302,14 +309,6 @@ void read_normal_line(char mode, ListLine* line, const ListState& state)
     write_row(*line, state);
 }
 
-// Mode l's row of a normal line the short way into `out`, its words taken
-// one by one as the row needs them and each laid down at once, so that
-// none is held: Kat;Nr;;Typ;Inst;Durchm;ZQ;Vergr;Fst;Sb;Bem;Filter.
-// Nothing counts as written until the end, so a field found too long on
-// the way (FIELD_COPY bytes or more), a middle longer than two copies, an
-// Fst field of FIELD_COPY or more or a missing Sb (whose message the common
-// way writes) leaves it all to the common way: false, with nothing written.
-// The room is the block's (BLOCK_ROOM).
 // A word of the row laid down, its length ORed into *lengths: the lengths
 // are looked at once, at the end, and are not kept apart till then.
 char* put_row_word(char* to, Word word, size_t* lengths)
@@ -318,10 +317,17 @@ char* put_row_word(char* to, Word word, size_t* lengths)
     return put_field(to, word);
 }
 
+// Mode l's row of a normal line the short way into `out`, its words taken
+// one by one as the row needs them and each laid down at once, so that
+// none is held: Kat;Nr;;Typ;Inst;Durchm;ZQ;Vergr;Fst;Sb;Bem;Filter.
+// Nothing counts as written until the end, so a field found too long on
+// the way (FIELD_COPY bytes or more) or a missing Sb (whose message the
+// common way writes; the words taken up to it may then be a later line's)
+// leaves it all to the common way: false, with nothing written.  The room
+// is the block's (BLOCK_ROOM), the middle and Fst field fit their copies
+// (rows_fit).
 bool put_short_row(scan::ShortLine line, Word typ, const ListState& state, OutputBuffer* out)
 {
-    if (state.middle.len > 2 * FIELD_COPY || state.fst_field.len >= FIELD_COPY)
-        return false;
     char* to = out->next;
     size_t lengths = 0;
     Word kat = scan::next_word(&line);
@@ -342,35 +348,49 @@ bool put_short_row(scan::ShortLine line, Word typ, const ListState& state, Outpu
     *to++ = ';';
     Word bem = scan::next_word(&line);
     // A percent sign where the remark belongs lets a filter stand without one.
-    if (bem.len > 0 && bem.data[0] == '%')
-        bem = EMPTY;
+    if (!scan::in_line(line, bem) || bem.data[0] == '%')
+        bem.len = 0;
     to = put_row_word(to, bem, &lengths);
     *to++ = ';';
-    to = put_row_word(to, scan::next_word(&line), &lengths); // Filter
+    Word filter = scan::next_word(&line);
+    if (!scan::in_line(line, filter))
+        filter.len = 0;
+    to = put_row_word(to, filter, &lengths);
     to = put_line_end(to);
-    if (lengths >= FIELD_COPY || sb.len == 0)
+    if (lengths >= FIELD_COPY || !scan::in_line(line, sb))
         return false;
     out->next = to;
     return true;
 }
 
+// Whether a word shorter than FIELD_COPY is the same as a value, whose
+// room is larger: FIELD_COPY bytes of each compared as two words, the
+// bytes past the word's end masked off.
+bool same_short_word(Word word, const Text& value)
+{
+    if (word.len != value.len)
+        return false;
+    uint64_t low = scan::load8(word.data) ^ scan::load8(value.data);
+    uint64_t high = scan::load8(word.data + 8) ^ scan::load8(value.data + 8);
+    size_t n = word.len;
+    return ((low & scan::bytes_before(n < 8 ? n : 8)) | (high & scan::bytes_before(n > 8 ? n - 8 : 0))) == 0;
+}
+
 // Mode L's percent line the short way: the book when it changes, then the
-// page, as read_percent_line writes them, and both kept.  False, with
-// nothing done, for a line it leaves to the common way: one without an Fst
-// (a line with one has every word before it), a word of FIELD_COPY bytes
-// or more.
-bool index_percent_line(scan::ShortLine line, ListState* state, OutputBuffer* out)
+// page, as read_percent_line writes them, and both kept; returns what
+// follows.  Null, with nothing done, for a line it leaves to the common
+// way: one without an Fst (a line with one has every word before it), a
+// word of FIELD_COPY bytes or more.  Percent lines are few: kept out of
+// the loop, where their words would take registers from the others.
+[[gnu::noinline]] char* index_percent_line(scan::ShortLine line, ListState* state, char* to)
 {
     Word book = scan::next_word(&line);
     Word page = scan::next_word(&line);
     scan::next_word(&line); // Inst
     scan::next_word(&line); // Durchm
-    bool has_fst = scan::next_word(&line).len > 0;
-    bool same_book = same_word(book, text_word(state->book));
-    if (!has_fst || (book.len | page.len) >= FIELD_COPY)
-        return false;
-    char* to = out->next;
-    if (!same_book) {
+    if (!scan::in_line(line, scan::next_word(&line)) || (book.len | page.len) >= FIELD_COPY)
+        return nullptr;
+    if (!same_short_word(book, state->book)) {
         to = put_line_end(to);
         *to++ = '%';
         to = put_field(to, book);
@@ -379,24 +399,31 @@ bool index_percent_line(scan::ShortLine line, ListState* state, OutputBuffer* ou
     *to++ = '#';
     to = put_field(to, page);
     *to++ = ' ';
-    out->next = to;
     keep_short(&state->book, book);
     keep_short(&state->page, page);
-    return true;
+    return to;
+}
+
+// Whether the short way's rows can follow the setup: none with a double
+// quote, and a middle and an Fst field that fit their fixed copies.
+bool rows_fit(const ListState& state)
+{
+    return !state.setup_quoted && state.middle.len <= 2 * FIELD_COPY && state.fst_field.len < FIELD_COPY;
 }
 
 // Mode l's percent line the short way: every value kept, and the row's
 // fixed parts made anew, as read_percent_line does.  False, with nothing
-// done, for a line it leaves to the common way: one without an Fst, or
-// with a word of FIELD_COPY bytes or more.
-bool list_percent_line(scan::ShortLine line, ListState* state, OutputBuffer*)
+// done, for a line it leaves to the common way: one without an Fst, with a
+// word of FIELD_COPY bytes or more, or whose row parts would not fit.
+[[gnu::noinline]] bool list_percent_line(scan::ShortLine line, ListState* state)
 {
     Word book = scan::next_word(&line);
     Word page = scan::next_word(&line);
     Word inst = scan::next_word(&line);
     Word durchm = scan::next_word(&line);
     Word fst = scan::next_word(&line);
-    if (fst.len == 0 || (book.len | page.len | inst.len | durchm.len | fst.len) >= FIELD_COPY)
+    if (!scan::in_line(line, fst) || (book.len | page.len | inst.len | durchm.len | fst.len) >= FIELD_COPY ||
+        inst.len + durchm.len + 6 > 2 * FIELD_COPY || fst.len + 2 >= FIELD_COPY)
         return false;
     keep_short(&state->book, book);
     keep_short(&state->page, page);
@@ -425,13 +452,17 @@ bool list_percent_line(scan::ShortLine line, ListState* state, OutputBuffer*)
 bool index_short_line(scan::ShortLine line, ListState* state, OutputBuffer* out)
 {
     Word typ = scan::next_word(&line);
-    if (typ.len == 1 && typ.data[0] == '%')
-        return index_percent_line(line, state, out);
-    if (typ.len == 0)
-        return true;
+    if (!scan::in_line(line, typ))
+        return true; // white space alone
+    if (is_percent_marker(typ)) {
+        char* to = index_percent_line(line, state, out->next);
+        if (to)
+            out->next = to;
+        return to != nullptr;
+    }
     Word kat = scan::next_word(&line);
     Word nr = scan::next_word(&line);
-    if (!scan::has_second_word(line)) // Vergr, then Sb
+    if (!scan::has_more_words(line, 2)) // Vergr, then Sb
         return false;
     if ((kat.len | nr.len) >= FIELD_COPY)
         return false;
@@ -441,16 +472,19 @@ bool index_short_line(scan::ShortLine line, ListState* state, OutputBuffer* out)
 }
 
 // Mode l's line the short way; false, with nothing done, for one it leaves
-// to the common way: any line with a double quote or after a setup with
-// one, one that put_short_row or list_percent_line leaves.
+// to the common way: any line with a double quote, one that put_short_row
+// or list_percent_line leaves.  (The short way starts only after a setup
+// that rows_fit, and keeps it so.)
 bool list_short_line(scan::ShortLine line, ListState* state, OutputBuffer* out)
 {
-    Word typ = scan::next_word(&line);
-    if (state->setup_quoted || line.quoted)
+    if (line.quoted)
         return false;
-    if (typ.len == 1 && typ.data[0] == '%')
-        return list_percent_line(line, state, out);
-    return typ.len == 0 || put_short_row(line, typ, *state, out);
+    Word typ = scan::next_word(&line);
+    if (!scan::in_line(line, typ))
+        return true; // white space alone
+    if (is_percent_marker(typ))
+        return list_percent_line(line, state);
+    return put_short_row(line, typ, *state, out);
 }
 
 // A mode's way with one short line: false, with nothing done, for a line
@@ -463,8 +497,9 @@ using ShortLineWay = bool (*)(scan::ShortLine, ListState*, OutputBuffer*);
 // could change the globals).
 struct ShortWay {
     const unsigned char* at; // the first line not done
-    const unsigned char* end;
+    scan::LinesEnd end;
     OutputBuffer out;
+    const char* last_room; // the last place with a block's room after it
 };
 
 // Room in the output for all that the short way writes for the lines of
@@ -472,10 +507,12 @@ struct ShortWay {
 // line checks its own.  Mode L writes no more for a line than the line's
 // own bytes: an entry, or a book and page, is shorter than the words it
 // comes from with their blanks.  Mode l's row writes at most 58 bytes more
-// than its line (a middle of up to two copies, an Fst field shorter than
-// one, two codes that grow by 2, five separators, the line end); a row that
-// counts has five words, so 10 bytes at least, and a block holds five of
-// them and one more that is tried and does not count.
+// than its words (a middle of up to two copies, an Fst field shorter than
+// one, two codes that grow by 2, five separators, the line end) and 16
+// bytes past its end; a row that counts has five words, so 10 bytes at
+// least, and a block holds five of them (347 bytes at most) and one more
+// that is tried and does not count, whose words may be a later line's, but
+// all of them in the block (138 bytes at most).
 template <ShortLineWay short_line> constexpr size_t BLOCK_ROOM = short_line == index_short_line ? 64 : 512;
 
 // The lines of one block the short way, one after the other, each by the
@@ -486,7 +523,7 @@ template <ShortLineWay short_line> constexpr size_t BLOCK_ROOM = short_line == i
 template <ShortLineWay short_line>
 [[gnu::always_inline]] inline bool take_block_lines(scan::LineBlock* block, ListState* state, ShortWay* way)
 {
-    if (static_cast<size_t>(way->out.end - way->out.next) < BLOCK_ROOM<short_line>)
+    if (way->out.next > way->last_room)
         return false;
     scan::ShortLine line;
     while (scan::take_line(block, &line)) {
@@ -499,9 +536,9 @@ template <ShortLineWay short_line>
     return block->next != 0;
 }
 
-ShortWay start_short_way()
+ShortWay start_short_way(size_t block_room)
 {
-    return {input.next, input.end, output};
+    return {input.next, scan::lines_end(input.end), output, output.end - block_room};
 }
 
 // Hands the input and output back; whether any line was taken.
@@ -518,7 +555,7 @@ bool end_short_way(const ShortWay& way)
 // and once for each kernel, its classification inside too.
 template <ShortLineWay short_line> bool take_lines_base(ListState* state)
 {
-    ShortWay way = start_short_way();
+    ShortWay way = start_short_way(BLOCK_ROOM<short_line>);
     scan::LineBlock block;
     do
         scan::start_lines(&block, way.at, way.end, scan::classify_base(way.at));
@@ -533,7 +570,7 @@ template <ShortLineWay short_line> bool take_lines_base(ListState* state)
 template <ShortLineWay short_line>
 [[gnu::target("avx2,bmi,bmi2"), gnu::flatten]] bool take_lines_avx2(ListState* state)
 {
-    ShortWay way = start_short_way();
+    ShortWay way = start_short_way(BLOCK_ROOM<short_line>);
     scan::LineBlock block;
     do
         scan::start_lines(&block, way.at, way.end, scan::classify_avx2(way.at));
@@ -544,7 +581,7 @@ template <ShortLineWay short_line>
 
 template <ShortLineWay short_line> bool take_short_lines(ListState* state)
 {
-    if (!out_reserve(BLOCK_ROOM<short_line>))
+    if ((short_line == list_short_line && !rows_fit(*state)) || !out_reserve(BLOCK_ROOM<short_line>))
         return false;
 #ifdef SKYNOTE_AVX2_SCAN
     if (scan::use_avx2)
@@ -599,7 +636,7 @@ void convert_deep_sky_list(char mode)
         const Word& marker = line.words[MARKER];
         if (marker.len == 0)
             continue;
-        if (marker.len == 1 && marker.data[0] == '%')
+        if (is_percent_marker(marker))
             read_percent_line(mode, line, &state);
         else
             read_normal_line(mode, &line, state);

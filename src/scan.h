@@ -432,23 +432,26 @@ inline void put_moon_name16(char* to, const unsigned char* at, size_t n)
 // block ends a line), word ends the white bytes after a non-white one.
 struct LineBlock {
     const unsigned char* base;
-    size_t next;     // where the next line starts, from base
-    uint64_t starts; // these four without the bits of lines taken
+    size_t next; // where the next line starts, from base
+    uint64_t starts;
     uint64_t ends;
-    uint64_t feeds;
+    uint64_t feeds; // without the feeds of lines taken
     uint64_t quotes;
 };
 
-// Lines ending before this place of their block are taken from it; the
-// bits above such a line leave room for a stop bit for every word.
+// Lines ending before this place of their block are taken from it.  The
+// places from here on are stop bits in the word masks: a word after a
+// line's last one is a later line's, or a stop bit, and the masks never
+// run out however many of its words a line takes.
 constexpr size_t SHORT_LINE = 57;
 // Words of a line that the deep-sky list drivers look at.
 constexpr size_t LINE_WORDS = 7;
 static_assert(64 - SHORT_LINE >= LINE_WORDS, "a stop bit for every word");
+constexpr uint64_t STOP_BITS = ~uint64_t{0} << SHORT_LINE;
 
 // A line taken from its block, its words still to be taken: the starts
-// and ends of its words as masks of places in the block.  All bits above
-// the line are stop bits, so that missing words start and end at once.
+// and ends of its words, and of all after it, as masks of places in the
+// block.  The words of lines before it are not there.
 struct ShortLine {
     const unsigned char* base; // the block's first byte
     size_t start;              // the line's bytes, from base
@@ -458,41 +461,55 @@ struct ShortLine {
     bool quoted; // it holds a double quote
 };
 
-// Starts the block of lines at `at`, a line's start, from its masks.  A
-// line whose line feed lies at `end` or past it is not there: its feed is
-// dropped.  The bit at 63 stands in for a feed, too late for any line, so
-// that there always is one.
-inline void start_lines(LineBlock* block, const unsigned char* at, const unsigned char* end, Masks masks)
+// The end of the bytes that lines are taken from, with the last place
+// where a block lies wholly before it worked out once, so that each block
+// asks one question.
+struct LinesEnd {
+    const unsigned char* end;
+    uintptr_t last_whole;
+};
+
+inline LinesEnd lines_end(const unsigned char* end)
 {
-    uint64_t word = ~masks.white;
+    uintptr_t place = reinterpret_cast<uintptr_t>(end);
+    return {end, place >= 64 ? place - 64 : 0};
+}
+
+// Starts the block of lines at `at`, a line's start, from its masks.  A
+// line whose line feed lies at the end or past it is not there: its feed
+// is dropped.  The bit at 63 stands in for a feed, too late for any line,
+// so that there always is one.
+inline void start_lines(LineBlock* block, const unsigned char* at, const LinesEnd& end, Masks masks)
+{
     uint64_t feeds = masks.feeds;
-    size_t before_end = static_cast<size_t>(end - at);
-    if (before_end < 64)
-        feeds &= (uint64_t{1} << before_end) - 1;
-    *block = {at, 0, word & ~(word << 1), ~word & (word << 1), feeds | uint64_t{1} << 63, masks.quotes};
+    if (reinterpret_cast<uintptr_t>(at) > end.last_whole)
+        feeds &= (uint64_t{1} << (end.end - at)) - 1;
+    uint64_t white_before = masks.white << 1 | 1; // the byte before a block ends a line
+    uint64_t starts = ~masks.white & white_before;
+    uint64_t ends = masks.white & ~white_before;
+    *block = {at, 0, starts | STOP_BITS, ends | STOP_BITS, feeds | uint64_t{1} << 63, masks.quotes};
 }
 
 // Takes the block's next line when it ends before SHORT_LINE; false, with
-// nothing taken, for one that does not.
+// nothing taken, for one that does not.  The block's word masks stay
+// whole: each line takes the part from its start on, so that no mask is
+// both kept and changed from line to line.
 inline bool take_line(LineBlock* block, ShortLine* line)
 {
     size_t end = lowest_bit(block->feeds);
     if (end >= SHORT_LINE)
         return false;
-    // The bits above the feed, the lowest one: the bits of the lines taken
-    // are clear already.  x ^ -x sets every bit above x's lowest one.
-    uint64_t above = block->feeds ^ (0 - block->feeds);
-    *line = {block->base, block->next, end, block->starts | above, block->ends | above,
-             (block->quotes & ~above) != 0};
-    block->starts &= above;
-    block->ends &= above;
+    uint64_t from_start = ~uint64_t{0} << block->next;
+    uint64_t to_end = ~(~uint64_t{1} << end);
+    bool quoted = (block->quotes & from_start & to_end) != 0;
+    *line = {block->base, block->next, end, block->starts & from_start, block->ends & from_start, quoted};
     block->feeds &= block->feeds - 1;
-    block->quotes &= above;
     block->next = end + 1;
     return true;
 }
 
-// Takes the next word off the line: empty once there is none.
+// Takes the next word: the line's next one, or, once the line has no
+// more, one past its end, which in_line tells apart.
 inline Word next_word(ShortLine* line)
 {
     unsigned start = lowest_bit(line->starts);
@@ -502,12 +519,19 @@ inline Word next_word(ShortLine* line)
     return {reinterpret_cast<const char*>(line->base) + start, end - start};
 }
 
-// Whether the line has a word after the next one; there is a stop bit
-// for it while at most LINE_WORDS - 2 words are taken.
-inline bool has_second_word(const ShortLine& line)
+// Whether a word taken off the line is one of its own.
+inline bool in_line(const ShortLine& line, Word word)
 {
-    uint64_t later = line.starts & (line.starts - 1);
-    return lowest_bit(later) < line.end;
+    return static_cast<size_t>(word.data - reinterpret_cast<const char*>(line.base)) < line.end;
+}
+
+// Whether the line has n more words (1 to LINE_WORDS) still to be taken.
+inline bool has_more_words(const ShortLine& line, size_t n)
+{
+    uint64_t starts = line.starts;
+    for (size_t i = 1; i < n; ++i)
+        starts &= starts - 1;
+    return lowest_bit(starts) < line.end;
 }
 
 } // namespace scan
