@@ -386,9 +386,7 @@ bool same_short_word(Word word, const Text& value)
 {
     Word book = scan::next_word(&line);
     Word page = scan::next_word(&line);
-    scan::next_word(&line); // Inst
-    scan::next_word(&line); // Durchm
-    if (!scan::in_line(line, scan::next_word(&line)) || (book.len | page.len) >= FIELD_COPY)
+    if (!scan::has_more_words(line, 3) || (book.len | page.len) >= FIELD_COPY) // Inst, Durchm, Fst
         return nullptr;
     if (!same_short_word(book, state->book)) {
         to = put_line_end(to);

@@ -184,9 +184,9 @@ bool read_token(char* token, size_t* len)
 constexpr size_t SHORT_NAME = 16;
 
 // Lays the shorthand of mode d for a token of 1 to 8 bytes over the first
-// 16 columns; returns the name's length.  The same rules as the long way
-// below, and no branch on the token's kind.
-size_t put_short_deep_sky_name(char* line, const unsigned char* at, size_t n)
+// 16 columns.  The same rules as the long way below, and no branch on the
+// token's kind.
+void put_short_deep_sky_name(char* line, const unsigned char* at, size_t n)
 {
     uint64_t token = scan::load_tilde_blanks8(at, n);
     // The rule as rule_of picks it, from the token's bytes: the second is 0
@@ -197,7 +197,6 @@ size_t put_short_deep_sky_name(char* line, const unsigned char* at, size_t n)
     uint64_t rest = token >> layout.skip_bits;
     scan::store8(line, rest << layout.low_shift | layout.fill_low);
     scan::store8(line + 8, (rest >> 1) >> layout.high_shift | layout.fill_high);
-    return layout.len;
 }
 
 void copy_column(char* line, size_t column, const char* text, size_t len)
@@ -257,36 +256,51 @@ void write_object_line(const Source& source, const char* name, size_t len)
     out_line_end();
 }
 
+// The longest name that put_short_deep_sky_name lays.
+constexpr size_t longest_short_deep_sky_name()
+{
+    size_t longest = 0;
+    for (const auto& layouts : RULE_TABLES.layouts) {
+        for (const ShortLayout& layout : layouts)
+            longest = std::max<size_t>(longest, layout.len);
+    }
+    return longest;
+}
+static_assert(longest_short_deep_sky_name() <= SHORT_NAME && scan::SHORT_TOKEN - 1 <= SHORT_NAME,
+              "every name the short way lays fits the room it asks for");
+
+// The output as the short way holds it while it takes tokens: a copy of
+// the output buffer, a local, which the compiler keeps in registers (the
+// stores of output bytes could change `output`), and the last place with
+// room for an object line after it.
+struct ShortOutput {
+    OutputBuffer out;
+    uintptr_t last_room;
+};
+
 // Writes the short token at `at` the short way: a page marker, or an
-// object laid over a line whose first 16 columns are blank (a name too long
-// for its room is laid out again).  False, with nothing done, for others
-// and where `out` has no room.  `out` is a copy of the output buffer that
-// the short way holds while it takes tokens: a local, which the compiler
-// keeps in registers (the stores of output bytes could change `output`).
-bool put_short_token(char mode, Source* source, const unsigned char* at, size_t n, char* token,
-                     OutputBuffer* out)
+// object laid over a line whose first 16 columns are blank, which a short
+// name fits (the short way takes tokens only while the page leaves them
+// SHORT_NAME columns).  False, with nothing done, for others and where the
+// output has no room; also for a page marker that leaves fewer columns,
+// which is set, and set again the long way.
+template <char MODE> bool put_short_token(Source* source, const unsigned char* at, size_t n, ShortOutput* output)
 {
     if (*at == PAGE_MARKER) {
         set_page(source, at + 1, n - 1);
-        return true;
+        return source->name_room >= SHORT_NAME;
     }
     // Moon names keep their length; a deep-sky token of 8 bytes may grow to 11.
-    size_t short_limit = mode == MODE_MOON ? scan::SHORT_TOKEN - 1 : 8;
-    if (n > short_limit || *at == BOOK_MARKER || source->name_room < SHORT_NAME ||
-        OBJECT_LINE_WIDTH + LINE_END_BYTES > static_cast<size_t>(out->end - out->next))
+    constexpr size_t short_limit = MODE == MODE_MOON ? scan::SHORT_TOKEN - 1 : 8;
+    OutputBuffer* out = &output->out;
+    if (n > short_limit || *at == BOOK_MARKER || reinterpret_cast<uintptr_t>(out->next) > output->last_room)
         return false;
     char* line = out->next;
     std::memcpy(line, source->blank_name_line, OBJECT_LINE_WIDTH);
-    size_t name_len = n;
-    if (mode == MODE_MOON)
+    if (MODE == MODE_MOON)
         scan::put_moon_name16(line, at, n);
     else
-        name_len = put_short_deep_sky_name(line, at, n);
-    if (name_len > source->name_room) {
-        std::memcpy(token, line, name_len);
-        layout_object_line(line, {token, name_len}, {source->book, source->book_len},
-                           {source->page, source->page_len});
-    }
+        put_short_deep_sky_name(line, at, n);
     out->next = put_line_end(line + OBJECT_LINE_WIDTH);
     return true;
 }
@@ -295,11 +309,15 @@ bool put_short_token(char mode, Source* source, const unsigned char* at, size_t 
 // moves past them; true when it got anywhere.  It stops at a token that
 // must take the long way (too long for its rule, a marker of a book, or
 // running past the window or the buffer).
-bool put_short_tokens(char mode, Source* source, char* token, scan::Blocks* blocks)
+template <char MODE> bool put_short_tokens(Source* source, scan::Blocks* blocks)
 {
+    if (source->name_room < SHORT_NAME)
+        return false;
     const unsigned char* base = input.next;
     const unsigned char* end = input.end;
-    OutputBuffer out = output;
+    uintptr_t end_place = reinterpret_cast<uintptr_t>(output.end);
+    size_t line_bytes = OBJECT_LINE_WIDTH + LINE_END_BYTES;
+    ShortOutput out = {output, end_place >= line_bytes ? end_place - line_bytes : 0};
     // Tokens start at non-white bytes after white ones and end at white
     // bytes after non-white ones; the window starts at a token or at white.
     uint64_t white = scan::window(blocks, base).white;
@@ -316,14 +334,14 @@ bool put_short_tokens(char mode, Source* source, char* token, scan::Blocks* bloc
     while (starts != 0) {
         unsigned first = scan::lowest_bit(starts);
         unsigned after = scan::lowest_bit(ends);
-        if (after == 63 || !put_short_token(mode, source, base + first, after - first, token, &out)) {
+        if (after == 63 || !put_short_token<MODE>(source, base + first, after - first, &out)) {
             done = first;
             break;
         }
         starts &= starts - 1;
         ends &= ends - 1;
     }
-    output = out;
+    output = out.out;
     input.next = base + (done < left ? done : left);
     return input.next > base && input.next < end;
 }
@@ -390,7 +408,8 @@ void convert_raw_list(char mode)
     set_book(&source, "", 0);
     scan::Blocks blocks = {nullptr, {0, 0, 0}, {0, 0, 0}};
     for (;;) {
-        if (fast_ways && put_short_tokens(mode, &source, token, &blocks))
+        if (fast_ways && (mode == MODE_MOON ? put_short_tokens<MODE_MOON>(&source, &blocks)
+                                            : put_short_tokens<MODE_DEEP_SKY>(&source, &blocks)))
             continue;
         // One token of any kind, from any place; the buffer may move.
         blocks.base = nullptr;
