@@ -305,45 +305,59 @@ template <char MODE> bool put_short_token(Source* source, const unsigned char* a
     return true;
 }
 
-// Writes the short tokens that end inside the 64 bytes at input.next, and
-// moves past them; true when it got anywhere.  It stops at a token that
-// must take the long way (too long for its rule, a marker of a book, or
-// running past the window or the buffer).
-template <char MODE> bool put_short_tokens(Source* source, scan::Blocks* blocks)
+// Writes the short tokens that end inside the 64 bytes at `base`; returns
+// the bytes used up: 64, or the place of the first token that must take
+// the long way (too long for its rule, a marker of a book, or running past
+// the window or the buffer).
+template <char MODE>
+size_t put_window_tokens(Source* source, scan::Blocks* blocks, const unsigned char* base, size_t left,
+                         ShortOutput* out)
 {
-    if (source->name_room < SHORT_NAME)
-        return false;
-    const unsigned char* base = input.next;
-    const unsigned char* end = input.end;
-    uintptr_t end_place = reinterpret_cast<uintptr_t>(output.end);
-    size_t line_bytes = OBJECT_LINE_WIDTH + LINE_END_BYTES;
-    ShortOutput out = {output, end_place >= line_bytes ? end_place - line_bytes : 0};
     // Tokens start at non-white bytes after white ones and end at white
     // bytes after non-white ones; the window starts at a token or at white.
-    uint64_t white = scan::window(blocks, base).white;
+    uint64_t white = scan::window(blocks, base);
     uint64_t starts = ~white & (white << 1 | 1);
     uint64_t ends = white & ~white << 1;
     // A token that ends at the end of the buffer may go on in the next read:
     // its end is dropped, and so are those past it.  The bit at 63 stands
     // in for every end not there, too late for any token.
-    size_t left = static_cast<size_t>(end - base);
     if (left < 64)
         ends &= (uint64_t{1} << left) - 1;
     ends |= uint64_t{1} << 63;
-    size_t done = 64; // bytes of the window used up
     while (starts != 0) {
         unsigned first = scan::lowest_bit(starts);
         unsigned after = scan::lowest_bit(ends);
-        if (after == 63 || !put_short_token<MODE>(source, base + first, after - first, &out)) {
-            done = first;
-            break;
-        }
+        if (after == 63 || !put_short_token<MODE>(source, base + first, after - first, out))
+            return first;
         starts &= starts - 1;
         ends &= ends - 1;
     }
+    return 64;
+}
+
+// Writes the short tokens from input.next on, window after window, and
+// moves past them; true when it got anywhere and the buffer still holds
+// more.
+template <char MODE> bool put_short_tokens(Source* source, scan::Blocks* blocks)
+{
+    if (source->name_room < SHORT_NAME)
+        return false;
+    const unsigned char* at = input.next;
+    const unsigned char* end = input.end;
+    uintptr_t end_place = reinterpret_cast<uintptr_t>(output.end);
+    size_t line_bytes = OBJECT_LINE_WIDTH + LINE_END_BYTES;
+    ShortOutput out = {output, end_place >= line_bytes ? end_place - line_bytes : 0};
+    for (;;) {
+        size_t left = static_cast<size_t>(end - at);
+        size_t done = put_window_tokens<MODE>(source, blocks, at, left, &out);
+        at += done < left ? done : left;
+        if (done == 0 || at == end)
+            break;
+    }
     output = out.out;
-    input.next = base + (done < left ? done : left);
-    return input.next > base && input.next < end;
+    bool moved = at > input.next;
+    input.next = at;
+    return moved && at < end;
 }
 
 } // namespace
@@ -406,7 +420,7 @@ void convert_raw_list(char mode)
     size_t len = 0;
     set_page(&source, "", 0);
     set_book(&source, "", 0);
-    scan::Blocks blocks = {nullptr, {0, 0, 0}, {0, 0, 0}};
+    scan::Blocks blocks = {nullptr, 0, 0};
     for (;;) {
         if (fast_ways && (mode == MODE_MOON ? put_short_tokens<MODE_MOON>(&source, &blocks)
                                             : put_short_tokens<MODE_DEEP_SKY>(&source, &blocks)))

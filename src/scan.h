@@ -298,13 +298,33 @@ inline const char* kernel_name()
 #endif
 }
 
-// Two classified blocks of the input, the 128 bytes from `base`, so that
-// the 64 bytes from any place in the first block can be seen at once.  A
-// scan moves on a block at a time, and each block is classified once.
+// The white space of the 64 bytes at `at` with the kernel in use.  The
+// AVX2 kernel is a call from code compiled for every processor: one that
+// works out the white space alone.
+#ifdef SKYNOTE_AVX2_SCAN
+__attribute__((target("avx2"))) inline uint64_t classify_white_avx2(const unsigned char* at)
+{
+    return classify_avx2(at).white;
+}
+#endif
+
+inline uint64_t classify_white(const unsigned char* at)
+{
+#if defined(SKYNOTE_AVX2_SCAN)
+    if (use_avx2)
+        return classify_white_avx2(at);
+#endif
+    return classify_base(at).white;
+}
+
+// The white space of two blocks of the input, the 128 bytes from `base`,
+// so that the 64 bytes from any place in the first block can be seen at
+// once.  A scan moves on a block at a time, and each block is classified
+// once.
 struct Blocks {
     const unsigned char* base; // null: nothing classified yet
-    Masks low;                 // [base, base + 64)
-    Masks high;                // [base + 64, base + 128)
+    uint64_t low;              // [base, base + 64)
+    uint64_t high;             // [base + 64, base + 128)
 };
 
 // The 64 bits from bit `from` (0 to 63) of the pair low, high.  A shift by
@@ -316,29 +336,26 @@ inline uint64_t join(uint64_t low, uint64_t high, size_t from)
     return from == 0 ? low : (low >> from) | (high << (64 - from));
 }
 
-// The masks of the 64 bytes at `at`.  A place before the blocks (its
-// distance then wraps around to a large one), or more than one block past
-// them, classifies anew from there.  Reads up to 128 bytes from `at`.
-inline Masks window(Blocks* blocks, const unsigned char* at)
+// The white space of the 64 bytes at `at`.  A place before the blocks
+// (its distance then wraps around to a large one), or more than one block
+// past them, classifies anew from there.  Reads up to 128 bytes from `at`.
+inline uint64_t window(Blocks* blocks, const unsigned char* at)
 {
     size_t from = static_cast<size_t>(reinterpret_cast<uintptr_t>(at) - reinterpret_cast<uintptr_t>(blocks->base));
     if (from >= 64) {
         if (from >= 128 || !blocks->base) {
             blocks->base = at;
-            blocks->low = classify(at);
-            blocks->high = classify(at + 64);
+            blocks->low = classify_white(at);
+            blocks->high = classify_white(at + 64);
             from = 0;
         } else {
             blocks->base += 64;
             blocks->low = blocks->high;
-            blocks->high = classify(blocks->base + 64);
+            blocks->high = classify_white(blocks->base + 64);
             from -= 64;
         }
     }
-    // Quotes are rare: most windows need no join for them.
-    uint64_t quotes = blocks->low.quotes | blocks->high.quotes;
-    return {join(blocks->low.white, blocks->high.white, from), join(blocks->low.feeds, blocks->high.feeds, from),
-            quotes ? join(blocks->low.quotes, blocks->high.quotes, from) : 0};
+    return join(blocks->low, blocks->high, from);
 }
 
 // x with every byte `from` turned into `to`.
