@@ -219,18 +219,36 @@ struct Source {
 };
 
 // Lays the page over the line with the book, as layout_object_line would.
+// A page shorter than 16 bytes ends the last 16 columns, which are made in
+// a row that its 16-byte copy may run past: copies of fixed size.
 void lay_out_page(Source* source)
 {
     size_t shown = std::min(source->page_len, OBJECT_LINE_WIDTH);
     std::memcpy(source->blank_name_line, source->book_line, OBJECT_LINE_WIDTH);
-    std::memcpy(source->blank_name_line + OBJECT_LINE_WIDTH - shown,
-                source->page + source->page_len - shown, shown);
+    if (shown < SHORT_NAME) {
+        char row[2 * SHORT_NAME];
+        std::memcpy(row, source->book_line + OBJECT_LINE_WIDTH - SHORT_NAME, SHORT_NAME);
+        std::memcpy(row + SHORT_NAME - shown, source->page, SHORT_NAME);
+        std::memcpy(source->blank_name_line + OBJECT_LINE_WIDTH - SHORT_NAME, row, SHORT_NAME);
+    } else {
+        std::memcpy(source->blank_name_line + OBJECT_LINE_WIDTH - shown,
+                    source->page + source->page_len - shown, shown);
+    }
     source->name_room = std::min(BOOK_COLUMN, OBJECT_LINE_WIDTH - shown);
 }
 
 void set_page(Source* source, const void* page, size_t len)
 {
     std::memcpy(source->page, page, len);
+    source->page_len = len;
+    lay_out_page(source);
+}
+
+// The same for a page shorter than 16 bytes in the input, whose padding
+// lets it be copied as 16 bytes.
+void set_short_page(Source* source, const unsigned char* page, size_t len)
+{
+    std::memcpy(source->page, page, SHORT_NAME);
     source->page_len = len;
     lay_out_page(source);
 }
@@ -287,7 +305,10 @@ struct ShortOutput {
 template <char MODE> bool put_short_token(Source* source, const unsigned char* at, size_t n, ShortOutput* output)
 {
     if (*at == PAGE_MARKER) {
-        set_page(source, at + 1, n - 1);
+        if (n - 1 < SHORT_NAME)
+            set_short_page(source, at + 1, n - 1);
+        else
+            set_page(source, at + 1, n - 1);
         return source->name_room >= SHORT_NAME;
     }
     // Moon names keep their length; a deep-sky token of 8 bytes may grow to 11.
