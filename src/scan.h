@@ -452,8 +452,8 @@ struct LineBlock {
     size_t next; // where the next line starts, from base
     uint64_t starts;
     uint64_t ends;
-    uint64_t feeds; // without the feeds of lines taken
-    uint64_t quotes;
+    uint64_t feeds;     // without the feeds of lines taken
+    size_t first_quote; // the place of the block's first double quote, 63 for none
 };
 
 // Lines ending before this place of their block are taken from it.  The
@@ -475,7 +475,7 @@ struct ShortLine {
     size_t end;                // its line feed
     uint64_t starts;
     uint64_t ends;
-    bool quoted; // it holds a double quote
+    bool quoted; // a double quote lies before its end: in it, or in a line before it
 };
 
 // The end of the bytes that lines are taken from, with the last place
@@ -504,7 +504,8 @@ inline void start_lines(LineBlock* block, const unsigned char* at, const LinesEn
     uint64_t white_before = masks.white << 1 | 1; // the byte before a block ends a line
     uint64_t starts = ~masks.white & white_before;
     uint64_t ends = masks.white & ~white_before;
-    *block = {at, 0, starts | STOP_BITS, ends | STOP_BITS, feeds | uint64_t{1} << 63, masks.quotes};
+    *block = {at, 0, starts | STOP_BITS, ends | STOP_BITS, feeds | uint64_t{1} << 63,
+              lowest_bit(masks.quotes | uint64_t{1} << 63)};
 }
 
 // Takes the block's next line when it ends before SHORT_LINE; false, with
@@ -517,9 +518,8 @@ inline bool take_line(LineBlock* block, ShortLine* line)
     if (end >= SHORT_LINE)
         return false;
     uint64_t from_start = ~uint64_t{0} << block->next;
-    uint64_t to_end = ~(~uint64_t{1} << end);
-    bool quoted = (block->quotes & from_start & to_end) != 0;
-    *line = {block->base, block->next, end, block->starts & from_start, block->ends & from_start, quoted};
+    *line = {block->base, block->next, end, block->starts & from_start, block->ends & from_start,
+             block->first_quote < end};
     block->feeds &= block->feeds - 1;
     block->next = end + 1;
     return true;

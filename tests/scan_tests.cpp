@@ -61,11 +61,12 @@ const unsigned char* after_line(const scan::ShortLine& line)
 }
 
 // Lines walked through blocks as the list drivers walk them: each line
-// taken has the place, the double quote and the words that a byte loop
-// finds (the words taken after its last are not in_line), and the walk
-// stops only at a line of SHORT_LINE bytes or more or one that runs past
-// the end of the buffer, cut anywhere.  Lines of every length up to 71
-// bytes start anywhere in a block.
+// taken has the place, the double quotes (its own and those of the lines
+// before it in its block) and the words that a byte loop finds (the words
+// taken after its last are not in_line), and the walk stops only at a line
+// of SHORT_LINE bytes or more or one that runs past the end of the buffer,
+// cut anywhere.  Lines of every length up to 71 bytes start anywhere in a
+// block.
 TEST(Scan, LinesFromBlocksSplitAsAByteLoop)
 {
     for (int round = 0; round < 5000; ++round) {
@@ -93,7 +94,7 @@ TEST(Scan, LinesFromBlocksSplitAsAByteLoop)
             ASSERT_EQ(line.base + line.start, at) << "line " << taken;
             size_t len = lengths[taken];
             ASSERT_EQ(line.end - line.start, len);
-            ASSERT_EQ(line.quoted, std::memchr(at, '"', len) != nullptr);
+            ASSERT_EQ(line.quoted, std::memchr(line.base, '"', line.end) != nullptr);
             std::vector<std::string> words;
             for (size_t i = 0; i < len;) {
                 while (i < len && white(at[i]))
