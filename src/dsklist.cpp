@@ -106,7 +106,7 @@ bool has_quote(Word word)
 // its length is looked at only after its first byte.
 bool is_percent_marker(Word word)
 {
-    return __builtin_expect(word.data[0] == '%', 0) && word.len == 1;
+    return word.data[0] == '%' && word.len == 1;
 }
 
 bool same_word(Word a, Word b)
