@@ -340,20 +340,23 @@ size_t put_window_tokens(Source* source, scan::Blocks* blocks, const unsigned ch
     uint64_t starts = ~white & (white << 1 | 1);
     uint64_t ends = white & ~white << 1;
     // A token that ends at the end of the buffer may go on in the next read:
-    // its end is dropped, and so are those past it.  The bit at 63 stands
-    // in for every end not there, too late for any token.
+    // its end is dropped, and so are those past it.  The tokens that start
+    // before the last end left all end in the window; the next window
+    // starts at the first of the others.
     if (left < 64)
         ends &= (uint64_t{1} << left) - 1;
-    ends |= uint64_t{1} << 63;
+    uint64_t before_last_end = ends != 0 ? (uint64_t{1} << scan::highest_bit(ends)) - 1 : 0;
+    uint64_t later = starts & ~before_last_end;
+    starts &= before_last_end;
     while (starts != 0) {
         unsigned first = scan::lowest_bit(starts);
         unsigned after = scan::lowest_bit(ends);
-        if (after == 63 || !put_short_token<MODE>(source, base + first, after - first, out))
+        if (!put_short_token<MODE>(source, base + first, after - first, out))
             return first;
         starts &= starts - 1;
         ends &= ends - 1;
     }
-    return 64;
+    return later != 0 ? scan::lowest_bit(later) : 64;
 }
 
 // Writes the short tokens from input.next on, window after window, and

@@ -112,6 +112,21 @@ inline unsigned lowest_bit(uint64_t x)
 #endif
 }
 
+// The place of the highest set bit; x must not be 0.
+inline unsigned highest_bit(uint64_t x)
+{
+#if defined(__GNUC__)
+    return 63 - static_cast<unsigned>(__builtin_clzll(x));
+#else
+    unsigned n = 63;
+    for (; (x >> 56) == 0; x <<= 8)
+        n -= 8;
+    for (; (x >> 63) == 0; x <<= 1)
+        --n;
+    return n;
+#endif
+}
+
 // All bits of the bytes before byte n (n from 0 to 8).
 constexpr uint64_t BYTES_BEFORE[9] = {
     0, 0xFF, 0xFFFF, 0xFFFFFF, 0xFFFFFFFF, 0xFFFFFFFFFFu, 0xFFFFFFFFFFFFu, 0xFFFFFFFFFFFFFFu,
