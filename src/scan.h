@@ -287,16 +287,6 @@ inline Masks classify_base(const unsigned char* at)
 #endif
 }
 
-// The masks of the 64 bytes at `at` with the kernel in use.  Reads 64 bytes.
-inline Masks classify(const unsigned char* at)
-{
-#if defined(SKYNOTE_AVX2_SCAN)
-    if (use_avx2)
-        return classify_avx2(at);
-#endif
-    return classify_base(at);
-}
-
 // The name of the kernel in use, for tests and the benchmark.
 inline const char* kernel_name()
 {

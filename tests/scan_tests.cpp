@@ -42,6 +42,17 @@ bool white(unsigned char c)
     return c == ' ' || (c >= '\t' && c <= '\r');
 }
 
+// The masks of the 64 bytes at `at` with the kernel in use, as the list
+// drivers classify them.
+scan::Masks classify(const unsigned char* at)
+{
+#if defined(SKYNOTE_AVX2_SCAN)
+    return scan::use_avx2 ? scan::classify_avx2(at) : scan::classify_base(at);
+#else
+    return scan::classify_base(at);
+#endif
+}
+
 // The next line, as the list drivers take it: from the block, or from a
 // block classified anew at its start when it does not end in this one.
 bool next_line(scan::LineBlock* block, scan::ShortLine* line, const unsigned char* end)
@@ -51,7 +62,7 @@ bool next_line(scan::LineBlock* block, scan::ShortLine* line, const unsigned cha
     if (block->next == 0)
         return false;
     const unsigned char* at = block->base + block->next;
-    scan::start_lines(block, at, scan::lines_end(end), scan::classify(at));
+    scan::start_lines(block, at, scan::lines_end(end), classify(at));
     return scan::take_line(block, line);
 }
 
@@ -86,7 +97,7 @@ TEST(Scan, LinesFromBlocksSplitAsAByteLoop)
         size_t cut = random_bytes() % 2 * (random_bytes() % 80);
         const unsigned char* end = at + text.size() - std::min(cut, text.size());
         scan::LineBlock block;
-        scan::start_lines(&block, at, scan::lines_end(end), scan::classify(at));
+        scan::start_lines(&block, at, scan::lines_end(end), classify(at));
         scan::ShortLine line;
         size_t taken = 0;
         while (taken < lengths.size() && next_line(&block, &line, end)) {
