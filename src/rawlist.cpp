@@ -292,7 +292,7 @@ static_assert(longest_short_deep_sky_name() <= SHORT_NAME && scan::SHORT_TOKEN -
 // stores of output bytes could change `output`), and the last place with
 // room for an object line after it.
 struct ShortOutput {
-    OutputBuffer out;
+    OutputBuffer buffer;
     uintptr_t last_room;
 };
 
@@ -302,7 +302,7 @@ struct ShortOutput {
 // SHORT_NAME columns).  False, with nothing done, for others and where the
 // output has no room; also for a page marker that leaves fewer columns,
 // which is set, and set again the long way.
-template <char MODE> bool put_short_token(Source* source, const unsigned char* at, size_t n, ShortOutput* output)
+template <char MODE> bool put_short_token(Source* source, const unsigned char* at, size_t n, ShortOutput* out)
 {
     if (*at == PAGE_MARKER) {
         if (n - 1 < SHORT_NAME)
@@ -313,16 +313,15 @@ template <char MODE> bool put_short_token(Source* source, const unsigned char* a
     }
     // Moon names keep their length; a deep-sky token of 8 bytes may grow to 11.
     constexpr size_t short_limit = MODE == MODE_MOON ? scan::SHORT_TOKEN - 1 : 8;
-    OutputBuffer* out = &output->out;
-    if (n > short_limit || *at == BOOK_MARKER || reinterpret_cast<uintptr_t>(out->next) > output->last_room)
+    if (n > short_limit || *at == BOOK_MARKER || reinterpret_cast<uintptr_t>(out->buffer.next) > out->last_room)
         return false;
-    char* line = out->next;
+    char* line = out->buffer.next;
     std::memcpy(line, source->blank_name_line, OBJECT_LINE_WIDTH);
     if (MODE == MODE_MOON)
         scan::put_moon_name16(line, at, n);
     else
         put_short_deep_sky_name(line, at, n);
-    out->next = put_line_end(line + OBJECT_LINE_WIDTH);
+    out->buffer.next = put_line_end(line + OBJECT_LINE_WIDTH);
     return true;
 }
 
@@ -378,7 +377,7 @@ template <char MODE> bool put_short_tokens(Source* source, scan::Blocks* blocks)
         if (done == 0 || at == end)
             break;
     }
-    output = out.out;
+    output = out.buffer;
     bool moved = at > input.next;
     input.next = at;
     return moved && at < end;
