@@ -72,11 +72,14 @@ constexpr size_t field_start(const Expansion& e, size_t rest_len)
 // the gap that the fill (prefix and blanks) leaves for it.  The shifts are
 // kept ready, in bits: the rest's first word is shifted up by low_shift,
 // its second word down by 1 and then by high_shift (two shifts, so that a
-// move by 0 bytes shifts by no 64).  32 bytes, so that an entry's place is
-// a shift.
-struct alignas(32) ShortLayout {
+// move by 0 bytes shifts by no 64).  A byte shuffle moves it at once
+// instead: each byte of the name picks the token byte it takes, and the
+// bytes of the fill pick none (0x80).  64 bytes, so that an entry's place
+// is a shift.
+struct alignas(64) ShortLayout {
     uint64_t fill_low;
     uint64_t fill_high;
+    unsigned char picks[16];
     unsigned char skip_bits;
     unsigned char low_shift;
     unsigned char high_shift;
@@ -105,13 +108,19 @@ constexpr RuleTables make_rule_tables()
             size_t start = field_start(e, rest_len);
             uint64_t rest_low = 0, rest_high = 0;
             scan::shift_into(scan::bytes_before(rest_len), start, &rest_low, &rest_high);
-            tables.layouts[rule][n] = {
+            ShortLayout& layout = tables.layouts[rule][n];
+            layout = {
                 e.prefix | (scan::BLANKS & ~(rest_low | scan::bytes_before(e.prefix_len))),
                 scan::BLANKS & ~rest_high,
+                {},
                 static_cast<unsigned char>(8 * e.skip),
                 static_cast<unsigned char>(8 * start),
                 static_cast<unsigned char>(63 - 8 * start),
                 static_cast<unsigned char>(std::max(start + rest_len, e.width))};
+            for (size_t place = 0; place < 16; ++place) {
+                bool taken = place >= start && place < start + rest_len;
+                layout.picks[place] = static_cast<unsigned char>(taken ? place - start + e.skip : 0x80);
+            }
         }
     }
     return tables;
@@ -198,6 +207,26 @@ void put_short_deep_sky_name(char* line, const unsigned char* at, size_t n)
     scan::store8(line, rest << layout.low_shift | layout.fill_low);
     scan::store8(line + 8, (rest >> 1) >> layout.high_shift | layout.fill_high);
 }
+
+#ifdef SKYNOTE_AVX2_SCAN
+// The same by one byte shuffle, for processors with AVX2 (which have the
+// shuffle).  The rule is taken from the bytes as typed: a ~ and the blank
+// it stands for pick the same rule (neither is a letter or a digit), and
+// the byte after a token of one byte is white.
+[[gnu::target("avx")]] inline void put_short_deep_sky_name_avx(char* line, const unsigned char* at, size_t n)
+{
+    bool digit_test = static_cast<unsigned char>(at[1] - '0') <= 9;
+    const ShortLayout& layout = RULE_TABLES.layouts[RULE_TABLES.rule_of[at[0]][digit_test]][n];
+    __m128i token = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at));
+    __m128i picks = _mm_load_si128(reinterpret_cast<const __m128i*>(layout.picks));
+    __m128i fill = _mm_load_si128(reinterpret_cast<const __m128i*>(&layout.fill_low));
+    __m128i name = _mm_or_si128(_mm_shuffle_epi8(token, picks), fill);
+    // The fill holds no ~: every ~ left came from the token.
+    __m128i tildes = _mm_cmpeq_epi8(name, _mm_set1_epi8('~'));
+    name = _mm_xor_si128(name, _mm_and_si128(tildes, _mm_set1_epi8('~' ^ ' ')));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(line), name);
+}
+#endif
 
 void copy_column(char* line, size_t column, const char* text, size_t len)
 {
@@ -296,13 +325,17 @@ struct ShortOutput {
     uintptr_t last_room;
 };
 
+// How a mode's short name is laid over the first 16 columns.
+using NameWriter = void (*)(char* line, const unsigned char* at, size_t n);
+
 // Writes the short token at `at` the short way: a page marker, or an
 // object laid over a line whose first 16 columns are blank, which a short
 // name fits (the short way takes tokens only while the page leaves them
 // SHORT_NAME columns).  False, with nothing done, for others and where the
 // output has no room; also for a page marker that leaves fewer columns,
 // which is set, and set again the long way.
-template <char MODE> bool put_short_token(Source* source, const unsigned char* at, size_t n, ShortOutput* out)
+template <char MODE, NameWriter put_name>
+bool put_short_token(Source* source, const unsigned char* at, size_t n, ShortOutput* out)
 {
     if (*at == PAGE_MARKER) {
         if (n - 1 < SHORT_NAME)
@@ -317,10 +350,7 @@ template <char MODE> bool put_short_token(Source* source, const unsigned char* a
         return false;
     char* line = out->buffer.next;
     std::memcpy(line, source->blank_name_line, OBJECT_LINE_WIDTH);
-    if (MODE == MODE_MOON)
-        scan::put_moon_name16(line, at, n);
-    else
-        put_short_deep_sky_name(line, at, n);
+    put_name(line, at, n);
     out->buffer.next = put_line_end(line + OBJECT_LINE_WIDTH);
     return true;
 }
@@ -329,13 +359,13 @@ template <char MODE> bool put_short_token(Source* source, const unsigned char* a
 // the bytes used up: 64, or the place of the first token that must take
 // the long way (too long for its rule, a marker of a book, or running past
 // the window or the buffer).
-template <char MODE>
+template <char MODE, uint64_t (*classify)(const unsigned char*), NameWriter put_name>
 size_t put_window_tokens(Source* source, scan::Blocks* blocks, const unsigned char* base, size_t left,
                          ShortOutput* out)
 {
     // Tokens start at non-white bytes after white ones and end at white
     // bytes after non-white ones; the window starts at a token or at white.
-    uint64_t white = scan::window(blocks, base);
+    uint64_t white = scan::window<classify>(blocks, base);
     uint64_t starts = ~white & (white << 1 | 1);
     uint64_t ends = white & ~white << 1;
     // A token that ends at the end of the buffer may go on in the next read:
@@ -350,7 +380,7 @@ size_t put_window_tokens(Source* source, scan::Blocks* blocks, const unsigned ch
     while (starts != 0) {
         unsigned first = scan::lowest_bit(starts);
         unsigned after = scan::lowest_bit(ends);
-        if (!put_short_token<MODE>(source, base + first, after - first, out))
+        if (!put_short_token<MODE, put_name>(source, base + first, after - first, out))
             return first;
         starts &= starts - 1;
         ends &= ends - 1;
@@ -360,8 +390,9 @@ size_t put_window_tokens(Source* source, scan::Blocks* blocks, const unsigned ch
 
 // Writes the short tokens from input.next on, window after window, and
 // moves past them; true when it got anywhere and the buffer still holds
-// more.
-template <char MODE> bool put_short_tokens(Source* source, scan::Blocks* blocks)
+// more.  Compiled for each mode and kernel, the classification inside.
+template <char MODE, uint64_t (*classify)(const unsigned char*), NameWriter put_name>
+[[gnu::always_inline]] inline bool put_tokens_with(Source* source, scan::Blocks* blocks)
 {
     if (source->name_room < SHORT_NAME)
         return false;
@@ -372,7 +403,7 @@ template <char MODE> bool put_short_tokens(Source* source, scan::Blocks* blocks)
     ShortOutput out = {output, end_place >= line_bytes ? end_place - line_bytes : 0};
     for (;;) {
         size_t left = static_cast<size_t>(end - at);
-        size_t done = put_window_tokens<MODE>(source, blocks, at, left, &out);
+        size_t done = put_window_tokens<MODE, classify, put_name>(source, blocks, at, left, &out);
         at += done < left ? done : left;
         if (done == 0 || at == end)
             break;
@@ -381,6 +412,35 @@ template <char MODE> bool put_short_tokens(Source* source, scan::Blocks* blocks)
     bool moved = at > input.next;
     input.next = at;
     return moved && at < end;
+}
+
+template <char MODE> bool put_tokens_base(Source* source, scan::Blocks* blocks)
+{
+    return put_tokens_with<MODE, scan::classify_white_base,
+                           MODE == MODE_MOON ? scan::put_moon_name16 : put_short_deep_sky_name>(source, blocks);
+}
+
+#ifdef SKYNOTE_AVX2_SCAN
+// For processors with AVX2: the AVX2 kernel, the byte shuffle, and the bit
+// instructions that came with them.  Compiled for AVX, not AVX2: for AVX2,
+// the compiler builds each constant row of bytes afresh at every use,
+// where AVX takes it straight from memory.  The classification stays a
+// call.
+template <char MODE>
+[[gnu::target("avx,bmi,bmi2"), gnu::flatten]] bool put_tokens_avx2(Source* source, scan::Blocks* blocks)
+{
+    return put_tokens_with<MODE, scan::classify_white_avx2,
+                           MODE == MODE_MOON ? scan::put_moon_name16 : put_short_deep_sky_name_avx>(source, blocks);
+}
+#endif
+
+template <char MODE> bool put_short_tokens(Source* source, scan::Blocks* blocks)
+{
+#ifdef SKYNOTE_AVX2_SCAN
+    if (scan::use_avx2)
+        return put_tokens_avx2<MODE>(source, blocks);
+#endif
+    return put_tokens_base<MODE>(source, blocks);
 }
 
 } // namespace
