@@ -512,6 +512,9 @@ struct ShortWay {
 // that is tried and does not count, whose words may be a later line's, but
 // all of them in the block (138 bytes at most).
 template <ShortLineWay short_line> constexpr size_t BLOCK_ROOM = short_line == index_short_line ? 64 : 512;
+// Mode L's output is no longer than the lines it comes from: the short way
+// takes no more lines than the output has room for, and no block asks.
+template <ShortLineWay short_line> constexpr bool ROOM_FOR_ALL = short_line == index_short_line;
 
 // The lines of one block the short way, one after the other, each by the
 // mode's short_line.  True when the next line starts a block of its own;
@@ -521,7 +524,7 @@ template <ShortLineWay short_line> constexpr size_t BLOCK_ROOM = short_line == i
 template <ShortLineWay short_line>
 [[gnu::always_inline]] inline bool take_block_lines(scan::LineBlock* block, ListState* state, ShortWay* way)
 {
-    if (way->out.next > way->last_room)
+    if (!ROOM_FOR_ALL<short_line> && way->out.next > way->last_room)
         return false;
     scan::ShortLine line;
     while (scan::take_line(block, &line)) {
@@ -534,9 +537,14 @@ template <ShortLineWay short_line>
     return block->next != 0;
 }
 
-ShortWay start_short_way(size_t block_room)
+// The output has BLOCK_ROOM left (take_short_lines made sure of it).
+template <ShortLineWay short_line> ShortWay start_short_way()
 {
-    return {input.next, scan::lines_end(input.end), output, output.end - block_room};
+    const unsigned char* end = input.end;
+    size_t room = static_cast<size_t>(output.end - output.next) - BLOCK_ROOM<short_line>;
+    if (ROOM_FOR_ALL<short_line> && room < static_cast<size_t>(end - input.next))
+        end = input.next + room;
+    return {input.next, scan::lines_end(end), output, output.end - BLOCK_ROOM<short_line>};
 }
 
 // Hands the input and output back; whether any line was taken.
@@ -553,7 +561,7 @@ bool end_short_way(const ShortWay& way)
 // and once for each kernel, its classification inside too.
 template <ShortLineWay short_line> bool take_lines_base(ListState* state)
 {
-    ShortWay way = start_short_way(BLOCK_ROOM<short_line>);
+    ShortWay way = start_short_way<short_line>();
     scan::LineBlock block;
     do
         scan::start_lines(&block, way.at, way.end, scan::classify_base(way.at));
@@ -568,7 +576,7 @@ template <ShortLineWay short_line> bool take_lines_base(ListState* state)
 template <ShortLineWay short_line>
 [[gnu::target("avx2,bmi,bmi2"), gnu::flatten]] bool take_lines_avx2(ListState* state)
 {
-    ShortWay way = start_short_way(BLOCK_ROOM<short_line>);
+    ShortWay way = start_short_way<short_line>();
     scan::LineBlock block;
     do
         scan::start_lines(&block, way.at, way.end, scan::classify_avx2(way.at));
