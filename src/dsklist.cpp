@@ -326,7 +326,8 @@ char* put_row_word(char* to, Word word, size_t* lengths)
 // leaves it all to the common way: false, with nothing written.  The room
 // is the block's (BLOCK_ROOM), the middle and Fst field fit their copies
 // (rows_fit).
-bool put_short_row(scan::ShortLine line, Word typ, const ListState& state, OutputBuffer* out)
+template <class Scan>
+bool put_short_row(scan::ShortLine<Scan> line, Word typ, const ListState& state, OutputBuffer* out)
 {
     char* to = out->next;
     size_t lengths = 0;
@@ -380,9 +381,9 @@ bool same_short_word(Word word, const Text& value)
 // page, as read_percent_line writes them, and both kept; returns what
 // follows.  Null, with nothing done, for a line it leaves to the common
 // way: one without an Fst (a line with one has every word before it), a
-// word of FIELD_COPY bytes or more.  Percent lines are few: kept out of
-// the loop, where their words would take registers from the others.
-[[gnu::noinline]] char* index_percent_line(scan::ShortLine line, ListState* state, char* to)
+// word of FIELD_COPY bytes or more.
+template <class Scan>
+[[gnu::always_inline]] inline char* put_index_percent(scan::ShortLine<Scan> line, ListState* state, char* to)
 {
     Word book = scan::next_word(&line);
     Word page = scan::next_word(&line);
@@ -402,6 +403,22 @@ bool same_short_word(Word word, const Text& value)
     return to;
 }
 
+// Percent lines are few: kept out of the loop, where their words would
+// take registers from the others.  One for each way of scanning, the one
+// for BMI compiled for it.
+[[gnu::noinline]] char* index_percent_line(scan::ShortLine<scan::StopBits> line, ListState* state, char* to)
+{
+    return put_index_percent(line, state, to);
+}
+
+#ifdef SKYNOTE_AVX2_SCAN
+[[gnu::noinline, gnu::target("bmi")]] char* index_percent_line(scan::ShortLine<scan::EmptyAs64> line,
+                                                               ListState* state, char* to)
+{
+    return put_index_percent(line, state, to);
+}
+#endif
+
 // Whether the short way's rows can follow the setup: none with a double
 // quote, and a middle and an Fst field that fit their fixed copies.
 bool rows_fit(const ListState& state)
@@ -413,7 +430,7 @@ bool rows_fit(const ListState& state)
 // fixed parts made anew, as read_percent_line does.  False, with nothing
 // done, for a line it leaves to the common way: one without an Fst, with a
 // word of FIELD_COPY bytes or more, or whose row parts would not fit.
-[[gnu::noinline]] bool list_percent_line(scan::ShortLine line, ListState* state)
+template <class Scan> [[gnu::always_inline]] inline bool keep_list_percent(scan::ShortLine<Scan> line, ListState* state)
 {
     Word book = scan::next_word(&line);
     Word page = scan::next_word(&line);
@@ -443,11 +460,23 @@ bool rows_fit(const ListState& state)
     return true;
 }
 
+[[gnu::noinline]] bool list_percent_line(scan::ShortLine<scan::StopBits> line, ListState* state)
+{
+    return keep_list_percent(line, state);
+}
+
+#ifdef SKYNOTE_AVX2_SCAN
+[[gnu::noinline, gnu::target("bmi")]] bool list_percent_line(scan::ShortLine<scan::EmptyAs64> line, ListState* state)
+{
+    return keep_list_percent(line, state);
+}
+#endif
+
 // Mode L's line the short way: a normal line's entry from just the words
 // it writes, when its Sb is there (a line without one has a message, which
 // the common way writes); a percent line as above.  False, with nothing
 // done, for a line it leaves to the common way.
-bool index_short_line(scan::ShortLine line, ListState* state, OutputBuffer* out)
+template <class Scan> bool index_short_line(scan::ShortLine<Scan> line, ListState* state, OutputBuffer* out)
 {
     Word typ = scan::next_word(&line);
     if (!scan::in_line(line, typ))
@@ -473,7 +502,7 @@ bool index_short_line(scan::ShortLine line, ListState* state, OutputBuffer* out)
 // to the common way: any line with a double quote, one that put_short_row
 // or list_percent_line leaves.  (The short way starts only after a setup
 // that rows_fit, and keeps it so.)
-bool list_short_line(scan::ShortLine line, ListState* state, OutputBuffer* out)
+template <class Scan> bool list_short_line(scan::ShortLine<Scan> line, ListState* state, OutputBuffer* out)
 {
     if (line.quoted)
         return false;
@@ -488,7 +517,14 @@ bool list_short_line(scan::ShortLine line, ListState* state, OutputBuffer* out)
 // A mode's way with one short line: false, with nothing done, for a line
 // it leaves to the common way.  Its output goes to a copy of the output
 // buffer, which the short way hands back at the end.
-using ShortLineWay = bool (*)(scan::ShortLine, ListState*, OutputBuffer*);
+template <char MODE, class Scan>
+[[gnu::always_inline]] inline bool short_line(scan::ShortLine<Scan> line, ListState* state, OutputBuffer* out)
+{
+    if constexpr (MODE == MODE_INDEX_EXPORT)
+        return index_short_line(line, state, out);
+    else
+        return list_short_line(line, state, out);
+}
 
 // The input and output as the short way holds them while it takes lines:
 // locals, which the compiler keeps in registers (the stores of output bytes
@@ -501,34 +537,34 @@ struct ShortWay {
 };
 
 // Room in the output for all that the short way writes for the lines of
-// one block (64 bytes, every line ending before SHORT_LINE), so that no
-// line checks its own.  Mode L writes no more for a line than the line's
-// own bytes: an entry, or a book and page, is shorter than the words it
-// comes from with their blanks.  Mode l's row writes at most 58 bytes more
-// than its words (a middle of up to two copies, an Fst field shorter than
-// one, two codes that grow by 2, five separators, the line end) and 16
-// bytes past its end; a row that counts has five words, so 10 bytes at
-// least, and a block holds five of them (347 bytes at most) and one more
-// that is tried and does not count, whose words may be a later line's, but
-// all of them in the block (138 bytes at most).
-template <ShortLineWay short_line> constexpr size_t BLOCK_ROOM = short_line == index_short_line ? 64 : 512;
+// one block (64 bytes), so that no line checks its own.  Mode L writes no
+// more for a line than the line's own bytes: an entry, or a book and page,
+// is shorter than the words it comes from with their blanks.  Mode l's row
+// writes at most 58 bytes more than its words (a middle of up to two
+// copies, an Fst field shorter than one, two codes that grow by 2, five
+// separators, the line end) and 16 bytes past its end; a row that counts
+// has five words, so 10 bytes at least, and a block holds six of them (412
+// bytes at most) and one more that is tried and does not count, whose
+// words may be a later line's, but all of them in the block or at its end
+// (138 bytes at most).
+template <char MODE> constexpr size_t BLOCK_ROOM = MODE == MODE_INDEX_EXPORT ? 64 : 576;
 // Mode L's output is no longer than the lines it comes from: the short way
 // takes no more lines than the output has room for, and no block asks.
-template <ShortLineWay short_line> constexpr bool ROOM_FOR_ALL = short_line == index_short_line;
+template <char MODE> constexpr bool ROOM_FOR_ALL = MODE == MODE_INDEX_EXPORT;
 
 // The lines of one block the short way, one after the other, each by the
 // mode's short_line.  True when the next line starts a block of its own;
 // false at a line that goes the common way (a long one, one that runs past
 // the buffer, whose feed the block dropped, one that short_line leaves)
 // and, with no line taken, when the output has not BLOCK_ROOM left.
-template <ShortLineWay short_line>
-[[gnu::always_inline]] inline bool take_block_lines(scan::LineBlock* block, ListState* state, ShortWay* way)
+template <char MODE, class Scan>
+[[gnu::always_inline]] inline bool take_block_lines(scan::LineBlock<Scan>* block, ListState* state, ShortWay* way)
 {
-    if (!ROOM_FOR_ALL<short_line> && way->out.next > way->last_room)
+    if (!ROOM_FOR_ALL<MODE> && way->out.next > way->last_room)
         return false;
-    scan::ShortLine line;
+    scan::ShortLine<Scan> line;
     while (scan::take_line(block, &line)) {
-        if (!short_line(line, state, &way->out)) {
+        if (!short_line<MODE>(line, state, &way->out)) {
             way->at = line.base + line.start;
             return false;
         }
@@ -538,13 +574,13 @@ template <ShortLineWay short_line>
 }
 
 // The output has BLOCK_ROOM left (take_short_lines made sure of it).
-template <ShortLineWay short_line> ShortWay start_short_way()
+template <char MODE> ShortWay start_short_way()
 {
     const unsigned char* end = input.end;
-    size_t room = static_cast<size_t>(output.end - output.next) - BLOCK_ROOM<short_line>;
-    if (ROOM_FOR_ALL<short_line> && room < static_cast<size_t>(end - input.next))
+    size_t room = static_cast<size_t>(output.end - output.next) - BLOCK_ROOM<MODE>;
+    if (ROOM_FOR_ALL<MODE> && room < static_cast<size_t>(end - input.next))
         end = input.next + room;
-    return {input.next, scan::lines_end(end), output, output.end - BLOCK_ROOM<short_line>};
+    return {input.next, scan::lines_end(end), output, output.end - BLOCK_ROOM<MODE>};
 }
 
 // Hands the input and output back; whether any line was taken.
@@ -559,41 +595,41 @@ bool end_short_way(const ShortWay& way)
 // Lines the short way, block by block; false when it took no line at all.
 // Templates, so that each mode's loop is compiled with its own line inside,
 // and once for each kernel, its classification inside too.
-template <ShortLineWay short_line> bool take_lines_base(ListState* state)
+template <char MODE> bool take_lines_base(ListState* state)
 {
-    ShortWay way = start_short_way<short_line>();
-    scan::LineBlock block;
+    ShortWay way = start_short_way<MODE>();
+    scan::LineBlock<scan::StopBits> block;
     do
         scan::start_lines(&block, way.at, way.end, scan::classify_base(way.at));
-    while (take_block_lines<short_line>(&block, state, &way));
+    while (take_block_lines<MODE>(&block, state, &way));
     return end_short_way(way);
 }
 
 #ifdef SKYNOTE_AVX2_SCAN
 // AVX2 processors also have the bit instructions that scan and clear the
-// masks of every word in one instruction each.  Flattened: the compiler
-// inlines nothing compiled for other instructions into it by itself.
-template <ShortLineWay short_line>
-[[gnu::target("avx2,bmi,bmi2"), gnu::flatten]] bool take_lines_avx2(ListState* state)
+// masks of every word in one instruction each, and scan an empty one as
+// 64.  Flattened: the compiler inlines nothing compiled for other
+// instructions into it by itself.
+template <char MODE> [[gnu::target("avx2,bmi,bmi2"), gnu::flatten]] bool take_lines_avx2(ListState* state)
 {
-    ShortWay way = start_short_way<short_line>();
-    scan::LineBlock block;
+    ShortWay way = start_short_way<MODE>();
+    scan::LineBlock<scan::EmptyAs64> block;
     do
         scan::start_lines(&block, way.at, way.end, scan::classify_avx2(way.at));
-    while (take_block_lines<short_line>(&block, state, &way));
+    while (take_block_lines<MODE>(&block, state, &way));
     return end_short_way(way);
 }
 #endif
 
-template <ShortLineWay short_line> bool take_short_lines(ListState* state)
+template <char MODE> bool take_short_lines(ListState* state)
 {
-    if ((short_line == list_short_line && !rows_fit(*state)) || !out_reserve(BLOCK_ROOM<short_line>))
+    if ((MODE == MODE_LIST_EXPORT && !rows_fit(*state)) || !out_reserve(BLOCK_ROOM<MODE>))
         return false;
 #ifdef SKYNOTE_AVX2_SCAN
     if (scan::use_avx2)
-        return take_lines_avx2<short_line>(state);
+        return take_lines_avx2<MODE>(state);
 #endif
-    return take_lines_base<short_line>(state);
+    return take_lines_base<MODE>(state);
 }
 
 // The next line and its words, the long way; false at the end of input.
@@ -634,8 +670,8 @@ void convert_deep_sky_list(char mode)
     static_assert(scan::LINE_WORDS == LIST_WORDS, "both ways give the same words");
     ListLine line;
     for (;;) {
-        if (fast_ways && (mode == MODE_INDEX_EXPORT ? take_short_lines<index_short_line>(&state)
-                                                    : take_short_lines<list_short_line>(&state)))
+        if (fast_ways && (mode == MODE_INDEX_EXPORT ? take_short_lines<MODE_INDEX_EXPORT>(&state)
+                                                    : take_short_lines<MODE_LIST_EXPORT>(&state)))
             continue;
         if (!read_list_line(&line))
             break;

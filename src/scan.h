@@ -462,35 +462,64 @@ inline void put_moon_name16(char* to, const unsigned char* at, size_t n)
 #endif
 }
 
+// Words of a line that the deep-sky list drivers look at.
+constexpr size_t LINE_WORDS = 7;
+
+// How the masks of a block of lines are scanned: first() is the place of
+// the lowest set bit, in the width its instruction gives, so that nothing
+// needs widening.  A line takes its words from masks that also hold the
+// words after it, and takes words past its last one without a test
+// (in_line tells them apart later), so a scan may meet an empty mask.
+//
+// Every processor: a bit scan of an empty mask has no answer, so the word
+// masks end in stop bits, places SHORT_LINE to 63, and only lines that end
+// before them are taken; a word after a line's last one is a later line's,
+// or a stop bit.  The bit at 63 (LAST) stands in for a missing feed or
+// quote: too late for any line.
+struct StopBits {
+    static constexpr size_t SHORT_LINE = 57;
+    static constexpr uint64_t STOPS = ~uint64_t{0} << SHORT_LINE;
+    static constexpr uint64_t LAST = uint64_t{1} << 63;
+    static unsigned first(uint64_t x) { return lowest_bit(x); }
+};
+static_assert(64 - StopBits::SHORT_LINE >= LINE_WORDS, "a stop bit for every word");
+
+#ifdef SKYNOTE_AVX2_SCAN
+// x86 processors with BMI (every one with AVX2): the scan of an empty mask
+// is 64, past every line, so there are no stop bits and a line may end
+// anywhere in its block.  For loops compiled for these processors.
+struct EmptyAs64 {
+    static constexpr size_t SHORT_LINE = 64;
+    static constexpr uint64_t STOPS = 0;
+    static constexpr uint64_t LAST = 0;
+    __attribute__((target("bmi"))) static size_t first(uint64_t x)
+    {
+        return _tzcnt_u64(x);
+    }
+};
+#endif
+
 // Lines walked inside one classified block of 64 bytes.  A block starts
 // at a line's start, so that every line inside it shows in the block's
 // masks as it is, with no shift, and one classification serves them all;
-// the first line that does not end inside the block starts the next one.
-// Word starts are the non-white bytes after a white one (the byte before a
-// block ends a line), word ends the white bytes after a non-white one.
-struct LineBlock {
+// the first line that does not end inside the block (before SHORT_LINE)
+// starts the next one.  Word starts are the non-white bytes after a white
+// one (the byte before a block ends a line), word ends the white bytes
+// after a non-white one.  The steps of the walk below are always inlined,
+// so that a loop compiled for BMI gets its scans inlined too.
+template <class Scan> struct LineBlock {
     const unsigned char* base;
     size_t next; // where the next line starts, from base
     uint64_t starts;
     uint64_t ends;
     uint64_t feeds;     // without the feeds of lines taken
-    size_t first_quote; // the place of the block's first double quote, 63 for none
+    size_t first_quote; // the place of the block's first double quote, past every line for none
 };
-
-// Lines ending before this place of their block are taken from it.  The
-// places from here on are stop bits in the word masks: a word after a
-// line's last one is a later line's, or a stop bit, and the masks never
-// run out however many of its words a line takes.
-constexpr size_t SHORT_LINE = 57;
-// Words of a line that the deep-sky list drivers look at.
-constexpr size_t LINE_WORDS = 7;
-static_assert(64 - SHORT_LINE >= LINE_WORDS, "a stop bit for every word");
-constexpr uint64_t STOP_BITS = ~uint64_t{0} << SHORT_LINE;
 
 // A line taken from its block, its words still to be taken: the starts
 // and ends of its words, and of all after it, as masks of places in the
 // block.  The words of lines before it are not there.
-struct ShortLine {
+template <class Scan> struct ShortLine {
     const unsigned char* base; // the block's first byte
     size_t start;              // the line's bytes, from base
     size_t end;                // its line feed
@@ -515,9 +544,10 @@ inline LinesEnd lines_end(const unsigned char* end)
 
 // Starts the block of lines at `at`, a line's start, from its masks.  A
 // line whose line feed lies at the end or past it is not there: its feed
-// is dropped.  The bit at 63 stands in for a feed, too late for any line,
-// so that there always is one.
-inline void start_lines(LineBlock* block, const unsigned char* at, const LinesEnd& end, Masks masks)
+// is dropped.
+template <class Scan>
+[[gnu::always_inline]] inline void start_lines(LineBlock<Scan>* block, const unsigned char* at, const LinesEnd& end,
+                                               Masks masks)
 {
     uint64_t feeds = masks.feeds;
     if (reinterpret_cast<uintptr_t>(at) > end.last_whole)
@@ -525,18 +555,18 @@ inline void start_lines(LineBlock* block, const unsigned char* at, const LinesEn
     uint64_t white_before = masks.white << 1 | 1; // the byte before a block ends a line
     uint64_t starts = ~masks.white & white_before;
     uint64_t ends = masks.white & ~white_before;
-    *block = {at, 0, starts | STOP_BITS, ends | STOP_BITS, feeds | uint64_t{1} << 63,
-              lowest_bit(masks.quotes | uint64_t{1} << 63)};
+    *block = {at, 0, starts | Scan::STOPS, ends | Scan::STOPS, feeds | Scan::LAST,
+              Scan::first(masks.quotes | Scan::LAST)};
 }
 
 // Takes the block's next line when it ends before SHORT_LINE; false, with
 // nothing taken, for one that does not.  The block's word masks stay
 // whole: each line takes the part from its start on, so that no mask is
 // both kept and changed from line to line.
-inline bool take_line(LineBlock* block, ShortLine* line)
+template <class Scan> [[gnu::always_inline]] inline bool take_line(LineBlock<Scan>* block, ShortLine<Scan>* line)
 {
-    size_t end = lowest_bit(block->feeds);
-    if (end >= SHORT_LINE)
+    size_t end = Scan::first(block->feeds);
+    if (end >= Scan::SHORT_LINE)
         return false;
     uint64_t from_start = ~uint64_t{0} << block->next;
     *line = {block->base, block->next, end, block->starts & from_start, block->ends & from_start,
@@ -548,28 +578,28 @@ inline bool take_line(LineBlock* block, ShortLine* line)
 
 // Takes the next word: the line's next one, or, once the line has no
 // more, one past its end, which in_line tells apart.
-inline Word next_word(ShortLine* line)
+template <class Scan> [[gnu::always_inline]] inline Word next_word(ShortLine<Scan>* line)
 {
-    unsigned start = lowest_bit(line->starts);
-    unsigned end = lowest_bit(line->ends);
+    auto start = Scan::first(line->starts);
+    auto end = Scan::first(line->ends);
     line->starts &= line->starts - 1;
     line->ends &= line->ends - 1;
     return {reinterpret_cast<const char*>(line->base) + start, end - start};
 }
 
 // Whether a word taken off the line is one of its own.
-inline bool in_line(const ShortLine& line, Word word)
+template <class Scan> [[gnu::always_inline]] inline bool in_line(const ShortLine<Scan>& line, Word word)
 {
     return static_cast<size_t>(word.data - reinterpret_cast<const char*>(line.base)) < line.end;
 }
 
 // Whether the line has n more words (1 to LINE_WORDS) still to be taken.
-inline bool has_more_words(const ShortLine& line, size_t n)
+template <class Scan> [[gnu::always_inline]] inline bool has_more_words(const ShortLine<Scan>& line, size_t n)
 {
     uint64_t starts = line.starts;
     for (size_t i = 1; i < n; ++i)
         starts &= starts - 1;
-    return lowest_bit(starts) < line.end;
+    return Scan::first(starts) < line.end;
 }
 
 } // namespace scan
