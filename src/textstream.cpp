@@ -3,6 +3,7 @@
 // never write a CR themselves, and every failure travels back to
 // skynote_main through stream_run.
 #include "textstream.h"
+#include "scan.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -253,11 +254,11 @@ size_t whole_blocks()
 // Drops every CR from the block and returns its new length.
 size_t remove_carriage_returns(char* data, size_t len)
 {
-    char* cr = static_cast<char*>(std::memchr(data, CARRIAGE_RETURN, len));
+    const void* cr = scan::find_byte(data, CARRIAGE_RETURN, len);
     if (!cr)
         return len;
-    char* to = cr;
-    for (const char* from = cr; from < data + len; ++from) {
+    char* to = data + (static_cast<const char*>(cr) - data);
+    for (const char* from = to; from < data + len; ++from) {
         if (*from != CARRIAGE_RETURN)
             *to++ = *from;
     }
@@ -277,7 +278,7 @@ size_t read_block(char* free, size_t room)
         size_t len = static_cast<size_t>(n);
         if (len == 0)
             input_ended = true;
-        const void* ctrl_z = std::memchr(free, CTRL_Z, len);
+        const void* ctrl_z = scan::find_byte(free, CTRL_Z, len);
         if (ctrl_z) {
             // Nothing after the first Ctrl-Z is ever read, not even later blocks.
             len = static_cast<size_t>(static_cast<const char*>(ctrl_z) - free);
@@ -374,7 +375,7 @@ void in_skip_line()
 {
     for (;;) {
         size_t left = static_cast<size_t>(input.end - input.next);
-        const void* lf = left ? std::memchr(input.next, '\n', left) : nullptr;
+        const void* lf = left ? scan::find_byte(input.next, '\n', left) : nullptr;
         if (lf) {
             input.next = static_cast<const unsigned char*>(lf) + 1;
             return;
@@ -389,7 +390,7 @@ bool in_read_line(Word* line)
     size_t searched = 0; // bytes of the line already known to hold no LF
     for (;;) {
         size_t left = static_cast<size_t>(input.end - input.next);
-        const void* lf = left > searched ? std::memchr(input.next + searched, '\n', left - searched) : nullptr;
+        const void* lf = left > searched ? scan::find_byte(input.next + searched, '\n', left - searched) : nullptr;
         if (lf) {
             const unsigned char* stop = static_cast<const unsigned char*>(lf);
             *line = {reinterpret_cast<const char*>(input.next), static_cast<size_t>(stop - input.next)};

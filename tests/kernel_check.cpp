@@ -72,6 +72,31 @@ void check_windows()
     std::printf("windows: in use %s\n", scan::kernel_name());
 }
 
+// The search for one byte against a byte loop: at every place of every
+// length up to 150 (and missing), the byte value turning with the place,
+// with the same byte just past the end, which must not be found.
+void check_find_byte()
+{
+    unsigned char buffer[151];
+    unsigned value = 0;
+    for (size_t len = 0; len < 151; ++len) {
+        for (size_t place = 0; place <= len; ++place) {
+            unsigned char c = static_cast<unsigned char>(value++);
+            for (unsigned char& byte : buffer) {
+                byte = random_bytes() % 2 ? static_cast<unsigned char>(c + 1) : any_byte();
+                byte = byte == c ? static_cast<unsigned char>(c ^ 0x80) : byte;
+            }
+            buffer[len] = c;
+            if (place < len)
+                buffer[place] = c;
+            const void* want = place < len ? buffer + place : nullptr;
+            if (scan::find_byte(buffer, c, len) != want && failures++ < 10)
+                std::printf("FAIL: find_byte of %u at %zu in %zu bytes\n", c, place, len);
+        }
+    }
+    std::printf("find_byte: at every place of every length up to 150\n");
+}
+
 } // namespace
 
 int main()
@@ -93,6 +118,7 @@ int main()
     check_kernel("simd128", scan::classify_simd128);
 #endif
     check_windows();
+    check_find_byte();
     std::printf("%d failures\n", failures);
     return failures == 0 ? 0 : 1;
 }
