@@ -137,9 +137,9 @@ constexpr uint64_t bytes_before(size_t n)
     return BYTES_BEFORE[n];
 }
 
-// The first byte c in the len bytes at `at`, or null: memchr, which the C
-// library of WebAssembly runs four bytes at a time, there 64 bytes at a
-// time, as four compares of 16 and one test.
+// The first byte c in the len bytes at `at`, or null: memchr, but in
+// WebAssembly, whose C library's memchr looks at four bytes at a time, 64
+// at a time, as four compares of 16 and one test.
 inline const void* find_byte(const void* at, unsigned char c, size_t len)
 {
 #ifdef SKYNOTE_SIMD128_SCAN
