@@ -26,25 +26,27 @@ struct CodeRow {
 };
 
 // Every one-byte word maps to a padded text: a code's output, or the word
-// itself, so that no branch decides which.
+// itself, so that no branch decides which.  The text's last byte holds its
+// length, so that one address finds both; the copy of a field writes it
+// past the field's end, where the next field's copy covers it.
 struct CodeTable {
     char text[256][FIELD_COPY];
-    size_t len[256];
 };
+constexpr size_t CODE_LEN = FIELD_COPY - 1;
 
 template <size_t N> constexpr CodeTable make_code_table(const CodeRow (&rows)[N])
 {
     CodeTable table{};
     for (int byte = 0; byte < 256; ++byte) {
         table.text[byte][0] = static_cast<char>(byte);
-        table.len[byte] = 1;
+        table.text[byte][CODE_LEN] = 1;
     }
     for (const CodeRow& row : rows) {
         unsigned char input = static_cast<unsigned char>(row.input);
         size_t len = 0;
         for (; row.output[len] != '\0'; ++len)
             table.text[input][len] = row.output[len];
-        table.len[input] = len;
+        table.text[input][CODE_LEN] = static_cast<char>(len);
     }
     return table;
 }
@@ -88,8 +90,8 @@ void map_code(Word* word, const CodeTable& table)
 {
     if (word->len != 1)
         return;
-    unsigned char byte = static_cast<unsigned char>(word->data[0]);
-    *word = {table.text[byte], table.len[byte]};
+    const char* text = table.text[static_cast<unsigned char>(word->data[0])];
+    *word = {text, static_cast<size_t>(text[CODE_LEN])};
 }
 
 Word text_word(const Text& text)
@@ -309,56 +311,78 @@ void read_normal_line(char mode, ListLine* line, const ListState& state)
     write_row(*line, state);
 }
 
-// A word of the row laid down, its length ORed into *lengths: the lengths
-// are looked at once, at the end, and are not kept apart till then.
-char* put_row_word(char* to, Word word, size_t* lengths)
+// The row's fixed parts between Typ and Vergr, and Vergr and Sb, as the
+// short way holds them: copies of ListState's, which stores of output bytes
+// cannot change, so that no row loads them anew through the state.
+struct RowParts {
+    char middle[2 * FIELD_COPY];
+    size_t middle_len;
+    char fst_field[FIELD_COPY];
+    size_t fst_field_len;
+};
+
+// The parts of a setup that rows_fit.
+void take_row_parts(RowParts* parts, const ListState& state)
 {
-    *lengths |= word.len;
-    return put_field(to, word);
+    std::memcpy(parts->middle, state.middle.data, 2 * FIELD_COPY);
+    parts->middle_len = state.middle.len;
+    std::memcpy(parts->fst_field, state.fst_field.data, FIELD_COPY);
+    parts->fst_field_len = state.fst_field.len;
 }
+
+// The input and output as the short way holds them while it takes lines:
+// locals, which the compiler keeps in registers (the stores of output bytes
+// could change the globals), and mode l's row parts.
+struct ShortWay {
+    const unsigned char* at; // the first line not done
+    scan::LinesEnd end;
+    OutputBuffer out;
+    const char* last_room; // the last place with a block's room after it
+    RowParts parts;
+};
 
 // Mode l's row of a normal line the short way into `out`, its words taken
 // one by one as the row needs them and each laid down at once, so that
 // none is held: Kat;Nr;;Typ;Inst;Durchm;ZQ;Vergr;Fst;Sb;Bem;Filter.
-// Nothing counts as written until the end, so a field found too long on
-// the way (FIELD_COPY bytes or more) or a missing Sb (whose message the
-// common way writes; the words taken up to it may then be a later line's)
-// leaves it all to the common way: false, with nothing written.  The room
-// is the block's (BLOCK_ROOM), the middle and Fst field fit their copies
-// (rows_fit).
+// Every word of the line is shorter than FIELD_COPY (a longer one leaves
+// the line to the common way, see start_block).  Nothing counts as written
+// until the end, so a missing Sb (whose message the common way writes; the
+// words taken up to it may then be a later line's) leaves it all to the
+// common way: false, with nothing written.  The room is the block's
+// (BLOCK_ROOM).
 template <class Scan>
-bool put_short_row(scan::ShortLine<Scan> line, Word typ, const ListState& state, OutputBuffer* out)
+bool put_short_row(scan::ShortLine<Scan> line, Word typ, const RowParts& parts, OutputBuffer* out)
 {
     char* to = out->next;
-    size_t lengths = 0;
     Word kat = scan::next_word(&line);
     map_catalogue_code(&kat);
-    to = put_row_word(to, kat, &lengths);
+    to = put_field(to, kat);
     *to++ = ';';
-    to = put_row_word(to, scan::next_word(&line), &lengths); // Nr
+    to = put_field(to, scan::next_word(&line)); // Nr
     *to++ = ';';
     *to++ = ';';
     map_type_code(&typ);
-    to = put_row_word(to, typ, &lengths);
-    std::memcpy(to, state.middle.data, 2 * FIELD_COPY);
-    to += state.middle.len;
-    to = put_row_word(to, scan::next_word(&line), &lengths); // Vergr
-    to = put_field(to, text_word(state.fst_field));
+    to = put_field(to, typ);
+    std::memcpy(to, parts.middle, 2 * FIELD_COPY);
+    to += parts.middle_len;
+    to = put_field(to, scan::next_word(&line)); // Vergr
+    std::memcpy(to, parts.fst_field, FIELD_COPY);
+    to += parts.fst_field_len;
     Word sb = scan::next_word(&line);
-    to = put_row_word(to, sb, &lengths);
+    to = put_field(to, sb);
     *to++ = ';';
     Word bem = scan::next_word(&line);
     // A percent sign where the remark belongs lets a filter stand without one.
     if (!scan::in_line(line, bem) || bem.data[0] == '%')
         bem.len = 0;
-    to = put_row_word(to, bem, &lengths);
+    to = put_field(to, bem);
     *to++ = ';';
     Word filter = scan::next_word(&line);
     if (!scan::in_line(line, filter))
         filter.len = 0;
-    to = put_row_word(to, filter, &lengths);
+    to = put_field(to, filter);
     to = put_line_end(to);
-    if (lengths >= FIELD_COPY || !scan::in_line(line, sb))
+    if (!scan::in_line(line, sb))
         return false;
     out->next = to;
     return true;
@@ -499,42 +523,33 @@ template <class Scan> bool index_short_line(scan::ShortLine<Scan> line, ListStat
 }
 
 // Mode l's line the short way; false, with nothing done, for one it leaves
-// to the common way: any line with a double quote, one that put_short_row
-// or list_percent_line leaves.  (The short way starts only after a setup
-// that rows_fit, and keeps it so.)
-template <class Scan> bool list_short_line(scan::ShortLine<Scan> line, ListState* state, OutputBuffer* out)
+// to the common way: one that put_short_row or list_percent_line leaves.
+// (Lines with a double quote never come here, see start_block; the short
+// way starts only after a setup that rows_fit, and keeps it so.)
+template <class Scan> bool list_short_line(scan::ShortLine<Scan> line, ListState* state, ShortWay* way)
 {
-    if (line.quoted)
-        return false;
     Word typ = scan::next_word(&line);
     if (!scan::in_line(line, typ))
         return true; // white space alone
-    if (is_percent_marker(typ))
-        return list_percent_line(line, state);
-    return put_short_row(line, typ, *state, out);
+    if (!is_percent_marker(typ))
+        return put_short_row(line, typ, way->parts, &way->out);
+    if (!list_percent_line(line, state))
+        return false;
+    take_row_parts(&way->parts, *state);
+    return true;
 }
 
 // A mode's way with one short line: false, with nothing done, for a line
 // it leaves to the common way.  Its output goes to a copy of the output
 // buffer, which the short way hands back at the end.
 template <char MODE, class Scan>
-[[gnu::always_inline]] inline bool short_line(scan::ShortLine<Scan> line, ListState* state, OutputBuffer* out)
+[[gnu::always_inline]] inline bool short_line(scan::ShortLine<Scan> line, ListState* state, ShortWay* way)
 {
     if constexpr (MODE == MODE_INDEX_EXPORT)
-        return index_short_line(line, state, out);
+        return index_short_line(line, state, &way->out);
     else
-        return list_short_line(line, state, out);
+        return list_short_line(line, state, way);
 }
-
-// The input and output as the short way holds them while it takes lines:
-// locals, which the compiler keeps in registers (the stores of output bytes
-// could change the globals).
-struct ShortWay {
-    const unsigned char* at; // the first line not done
-    scan::LinesEnd end;
-    OutputBuffer out;
-    const char* last_room; // the last place with a block's room after it
-};
 
 // Room in the output for all that the short way writes for the lines of
 // one block (64 bytes), so that no line checks its own.  Mode L writes no
@@ -564,7 +579,7 @@ template <char MODE, class Scan>
         return false;
     scan::ShortLine<Scan> line;
     while (scan::take_line(block, &line)) {
-        if (!short_line<MODE>(line, state, &way->out)) {
+        if (!short_line<MODE>(line, state, way)) {
             way->at = line.base + line.start;
             return false;
         }
@@ -574,13 +589,27 @@ template <char MODE, class Scan>
 }
 
 // The output has BLOCK_ROOM left (take_short_lines made sure of it).
-template <char MODE> ShortWay start_short_way()
+template <char MODE> ShortWay start_short_way(const ListState& state)
 {
     const unsigned char* end = input.end;
     size_t room = static_cast<size_t>(output.end - output.next) - BLOCK_ROOM<MODE>;
     if (ROOM_FOR_ALL<MODE> && room < static_cast<size_t>(end - input.next))
         end = input.next + room;
-    return {input.next, scan::lines_end(end), output, output.end - BLOCK_ROOM<MODE>};
+    ShortWay way = {input.next, scan::lines_end(end), output, output.end - BLOCK_ROOM<MODE>, {}};
+    if (MODE == MODE_LIST_EXPORT)
+        take_row_parts(&way.parts, state);
+    return way;
+}
+
+// Mode l's short way leaves a line with a double quote, or with a word of
+// FIELD_COPY bytes or more, to the common way: both mark it, and the block
+// ends before it.  Mode L takes either.
+template <char MODE, class Scan>
+[[gnu::always_inline]] inline void start_block(scan::LineBlock<Scan>* block, const ShortWay& way, scan::Masks masks)
+{
+    static_assert(FIELD_COPY == 16, "words too long to copy are runs of 16");
+    uint64_t marks = MODE == MODE_LIST_EXPORT ? masks.quotes | scan::runs_of_16(~masks.white) : 0;
+    scan::start_lines(block, way.at, way.end, masks, marks);
 }
 
 // Hands the input and output back; whether any line was taken.
@@ -597,10 +626,10 @@ bool end_short_way(const ShortWay& way)
 // and once for each kernel, its classification inside too.
 template <char MODE> bool take_lines_base(ListState* state)
 {
-    ShortWay way = start_short_way<MODE>();
+    ShortWay way = start_short_way<MODE>(*state);
     scan::LineBlock<scan::StopBits> block;
     do
-        scan::start_lines(&block, way.at, way.end, scan::classify_base(way.at));
+        start_block<MODE>(&block, way, scan::classify_base(way.at));
     while (take_block_lines<MODE>(&block, state, &way));
     return end_short_way(way);
 }
@@ -612,10 +641,10 @@ template <char MODE> bool take_lines_base(ListState* state)
 // instructions into it by itself.
 template <char MODE> [[gnu::target("avx2,bmi,bmi2"), gnu::flatten]] bool take_lines_avx2(ListState* state)
 {
-    ShortWay way = start_short_way<MODE>();
+    ShortWay way = start_short_way<MODE>(*state);
     scan::LineBlock<scan::EmptyAs64> block;
     do
-        scan::start_lines(&block, way.at, way.end, scan::classify_avx2(way.at));
+        start_block<MODE>(&block, way, scan::classify_avx2(way.at));
     while (take_block_lines<MODE>(&block, state, &way));
     return end_short_way(way);
 }

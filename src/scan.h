@@ -489,6 +489,17 @@ inline void put_moon_name16(char* to, const unsigned char* at, size_t n)
 #endif
 }
 
+// The places where a run of 16 or more set bits of x starts; a run that
+// reaches bit 63 counts only its bits in x.  Each step keeps the bits that
+// start a run twice as long as the step before: of 2, 4, 8 and 16 bits.
+constexpr uint64_t runs_of_16(uint64_t x)
+{
+    x &= x >> 1;
+    x &= x >> 2;
+    x &= x >> 4;
+    return x & x >> 8;
+}
+
 // Words of a line that the deep-sky list drivers look at.
 constexpr size_t LINE_WORDS = 7;
 
@@ -539,8 +550,7 @@ template <class Scan> struct LineBlock {
     size_t next; // where the next line starts, from base
     uint64_t starts;
     uint64_t ends;
-    uint64_t feeds;     // without the feeds of lines taken
-    size_t first_quote; // the place of the block's first double quote, past every line for none
+    uint64_t feeds; // without the feeds of lines taken
 };
 
 // A line taken from its block, its words still to be taken: the starts
@@ -552,7 +562,6 @@ template <class Scan> struct ShortLine {
     size_t end;                // its line feed
     uint64_t starts;
     uint64_t ends;
-    bool quoted; // a double quote lies before its end: in it, or in a line before it
 };
 
 // The end of the bytes that lines are taken from, with the last place
@@ -571,19 +580,21 @@ inline LinesEnd lines_end(const unsigned char* end)
 
 // Starts the block of lines at `at`, a line's start, from its masks.  A
 // line whose line feed lies at the end or past it is not there: its feed
-// is dropped.
+// is dropped.  So are the feeds from the first of the `marks` on (places
+// that the driver leaves to the common way, such as double quotes): a
+// line with a mark, and every line after it in the block, is not there
+// either.
 template <class Scan>
 [[gnu::always_inline]] inline void start_lines(LineBlock<Scan>* block, const unsigned char* at, const LinesEnd& end,
-                                               Masks masks)
+                                               Masks masks, uint64_t marks = 0)
 {
-    uint64_t feeds = masks.feeds;
+    uint64_t feeds = masks.feeds & (marks - 1) & ~marks; // those before the first mark, all for none
     if (reinterpret_cast<uintptr_t>(at) > end.last_whole)
         feeds &= (uint64_t{1} << (end.end - at)) - 1;
     uint64_t white_before = masks.white << 1 | 1; // the byte before a block ends a line
     uint64_t starts = ~masks.white & white_before;
     uint64_t ends = masks.white & ~white_before;
-    *block = {at, 0, starts | Scan::STOPS, ends | Scan::STOPS, feeds | Scan::LAST,
-              Scan::first(masks.quotes | Scan::LAST)};
+    *block = {at, 0, starts | Scan::STOPS, ends | Scan::STOPS, feeds | Scan::LAST};
 }
 
 // Takes the block's next line when it ends before SHORT_LINE; false, with
@@ -596,8 +607,7 @@ template <class Scan> [[gnu::always_inline]] inline bool take_line(LineBlock<Sca
     if (end >= Scan::SHORT_LINE)
         return false;
     uint64_t from_start = ~uint64_t{0} << block->next;
-    *line = {block->base, block->next, end, block->starts & from_start, block->ends & from_start,
-             block->first_quote < end};
+    *line = {block->base, block->next, end, block->starts & from_start, block->ends & from_start};
     block->feeds &= block->feeds - 1;
     block->next = end + 1;
     return true;
