@@ -23,23 +23,37 @@ function shown_note(shown, size) {
 // Each view's pending blocks stop when it is shown anew.
 const showing = new Map();
 
-// Adds the blocks that make(from) returns ([element, next from], or null
-// at the end) to the view, one a frame; data-complete tells when all are.
+// Adds the blocks that make(from, times) returns ([element, next from], or
+// null at the end) to the view, one a frame; data-complete tells when all
+// are.  A make() that takes `times` makes its blocks that many times its
+// size: it doubles while the frames keep their pace (the browser laid the
+// last block out in time) and halves when one runs late, so that a fast
+// machine shows a long view in a few frames and a slow one still answers a
+// tap at once.  The text's and the messages' few blocks do not grow: a
+// larger block of text took longer to lay out than a frame should.
+const FRAME_IN_TIME = 25; // milliseconds from one frame to the next: 16.7 at 60 Hz
+const MOST_TIMES = 32;
+
 function show_blocks(view, make) {
     const shown = (showing.get(view) || 0) + 1;
     showing.set(view, shown);
     view.textContent = '';
-    const add = (from) => {
+    let times = 1;
+    let last = null; // when the last block was added
+    const add = (from, now) => {
         if (showing.get(view) !== shown)
             return;
-        const block = make(from);
+        if (last !== null)
+            times = now - last <= FRAME_IN_TIME ? Math.min(2 * times, MOST_TIMES) : Math.max(1, times / 2);
+        last = now;
+        const block = make(from, times);
         view.dataset.complete = String(!block);
         if (!block)
             return;
         view.append(block[0]);
-        requestAnimationFrame(() => add(block[1]));
+        requestAnimationFrame((next) => add(block[1], next));
     };
-    add(0);
+    add(0, performance.now());
 }
 
 // A long text in blocks of whole lines: the 6,000 lines of a full view at
@@ -89,7 +103,8 @@ function row_fields(row) {
 
 const COLUMNS = ['Kat', 'Nr', '\u2013', 'Typ', 'Inst', 'Durchm', 'ZQ', 'Vergr', 'fst', 'Sb', 'Bem', 'Filter'];
 const TABLE_ROWS = 500; // rows of a large output shown as a table
-// Rows laid out a frame: a row of twelve cells costs the browser about a
+// Rows laid out in the first frame (then more while frames keep their
+// pace, see show_blocks): a row of twelve cells costs the browser about a
 // millisecond to lay out on a slow machine, so a hundred at once made the
 // page stall for longer than a tap should wait.
 const TABLE_BLOCK = 20;
@@ -109,19 +124,20 @@ function show_table(table, note, text, size) {
         cell.textContent = i < COLUMNS.length ? COLUMNS[i] : '(mehr)';
         names.append(cell);
     }
-    show_blocks(table, (from) => {
+    show_blocks(table, (from, times) => {
         if (from === 0)
             return [head, 1];
         const first = from - 1;
         if (first >= rows.length)
             return null;
         const body = document.createElement('tbody');
-        for (const fields of rows.slice(first, first + TABLE_BLOCK)) {
+        const count = times * TABLE_BLOCK;
+        for (const fields of rows.slice(first, first + count)) {
             const row = body.insertRow();
             for (let i = 0; i < width; ++i)
                 row.insertCell().textContent = fields[i] === undefined ? '' : fields[i];
         }
-        return [body, from + TABLE_BLOCK];
+        return [body, from + count];
     });
     note.textContent = all_shown ? `${rows.length} Zeilen` : `Die ersten ${rows.length} Zeilen; alle im Text und in der Datei.`;
 }

@@ -129,16 +129,20 @@ await attempt(`${engine}: dropped file`, async () => {
         JSON.stringify(got.message_lines));
 });
 
-// Mode l's rows as a table, the field in quotes as a spreadsheet reads it.
+// Mode l's rows as a table, the field in quotes as a spreadsheet reads it;
+// of a long output the first 500 rows, in order, laid out over frames.
 await attempt(`${engine}: table`, async () => {
-    const list = Buffer.from('kopf\n% A 7 T 80 5.5\nx n 891 60 3 "hell; OIII\n', 'latin1');
+    const more = Array.from({ length: 600 }, (_, i) => `x n ${i} 60 3\n`).join('');
+    const list = Buffer.from('kopf\n% A 7 T 80 5.5\nx n 891 60 3 "hell; OIII\n' + more, 'latin1');
     await choose_mode('l');
     await converted(page, () => page.set_files('#file', [file_of('quoted.lst', list)]));
     const table = await page.evaluate(() => [...document.querySelectorAll('#table tr')].map((row) =>
         [...row.cells].map((cell) => cell.textContent)));
-    check(`${engine}: table`, JSON.stringify(table) === JSON.stringify([
+    check(`${engine}: table`, JSON.stringify(table.slice(0, 2)) === JSON.stringify([
         ['Kat', 'Nr', '\u2013', 'Typ', 'Inst', 'Durchm', 'ZQ', 'Vergr', 'fst', 'Sb', 'Bem', 'Filter'],
-        ['NGC', '891', '', 'Gx', 'T', '80', 'ZQ', '60', '5.5', '3', '"hell;', 'OIII']]), JSON.stringify(table));
+        ['NGC', '891', '', 'Gx', 'T', '80', 'ZQ', '60', '5.5', '3', '"hell;', 'OIII']]) && table.length === 501 &&
+        table.slice(2).every((row, i) => row[1] === String(i)),
+    () => `${table.length} rows: ${JSON.stringify(table.slice(0, 3))} ... ${JSON.stringify(table.slice(-1))}`);
     compare('table download', 'l', native_run(native, 'l', list), await page_state(page, true), list.length);
 });
 
@@ -175,9 +179,11 @@ await attempt(`${engine}: empty output`, async () => {
     check(`${engine}: no observation`, got.empty_note.startsWith('Die Liste hat keine Beobachtungen'), got.empty_note);
 });
 
-// A UTF-8 list: a note, and on request the list in ISO 8859-1.
+// A UTF-8 list: a note, and on request the list in ISO 8859-1.  Its
+// letters beyond ASCII come after 80 KB of blank lines, which the page
+// passes over in chunks.
 await attempt(`${engine}: UTF-8`, async () => {
-    const utf8 = Buffer.from('kopf\n%karte_s\u00fcd #7 m\u00e4re_\u00f6stlich \u20ac1\n', 'utf8');
+    const utf8 = Buffer.from('kopf\n' + ' \n'.repeat(40000) + '%karte_s\u00fcd #7 m\u00e4re_\u00f6stlich \u20ac1\n', 'utf8');
     await choose_mode('m');
     await converted(page, () => page.set_files('#file', [file_of('utf8.raw', utf8)]));
     const note = await page.evaluate(() => document.getElementById('encoding-note').hidden ? ''
