@@ -608,7 +608,7 @@ template <char MODE, class Scan>
 [[gnu::always_inline]] inline void start_block(scan::LineBlock<Scan>* block, const ShortWay& way, scan::Masks masks)
 {
     static_assert(FIELD_COPY == 16, "words too long to copy are runs of 16");
-    uint64_t marks = MODE == MODE_LIST_EXPORT ? masks.quotes | scan::runs_of_16(~masks.white) : 0;
+    uint64_t marks = MODE == MODE_LIST_EXPORT ? scan::quotes_and_long_words(masks) : 0;
     scan::start_lines(block, way.at, way.end, masks, marks);
 }
 

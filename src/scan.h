@@ -500,6 +500,13 @@ constexpr uint64_t runs_of_16(uint64_t x)
     return x & x >> 8;
 }
 
+// The places of a block's double quotes and of the starts of its words
+// of 16 bytes or more: the lines that mode l leaves to the common way.
+inline uint64_t quotes_and_long_words(const Masks& masks)
+{
+    return masks.quotes | runs_of_16(~masks.white);
+}
+
 // Words of a line that the deep-sky list drivers look at.
 constexpr size_t LINE_WORDS = 7;
 

@@ -60,8 +60,7 @@ template <class Scan>
 void start_block(scan::LineBlock<Scan>* block, const unsigned char* at, const unsigned char* end, bool marked)
 {
     scan::Masks masks = classify(at);
-    scan::start_lines(block, at, scan::lines_end(end), masks,
-                      marked ? masks.quotes | scan::runs_of_16(~masks.white) : 0);
+    scan::start_lines(block, at, scan::lines_end(end), masks, marked ? scan::quotes_and_long_words(masks) : 0);
 }
 
 // The next line, as the list drivers take it: from the block, or from a
