@@ -26,15 +26,13 @@ const showing = new Map();
 // Adds the blocks that make(from, times) returns ([element, next from], or
 // null at the end) to the view, one a frame; data-complete tells when all
 // are.  A make() that takes `times` makes its blocks that many times its
-// size: it doubles while the frames keep their pace (the browser laid the
-// last block out in time) and halves when one runs late, so that a fast
-// machine shows a long view in a few frames and a slow one still answers a
-// tap at once.  The text's and the messages' few blocks do not grow: a
-// larger block of text took longer to lay out than a frame should.
+// size, up to `most` times: it doubles while the frames keep their pace
+// (the browser laid the last block out in time) and halves when one runs
+// late, so that a fast machine shows a long view in a few frames and a
+// slow one still answers a tap at once.
 const FRAME_IN_TIME = 25; // milliseconds from one frame to the next: 16.7 at 60 Hz
-const MOST_TIMES = 32;
 
-function show_blocks(view, make) {
+function show_blocks(view, make, most = 1) {
     const shown = (showing.get(view) || 0) + 1;
     showing.set(view, shown);
     view.textContent = '';
@@ -44,7 +42,7 @@ function show_blocks(view, make) {
         if (showing.get(view) !== shown)
             return;
         if (last !== null)
-            times = now - last <= FRAME_IN_TIME ? Math.min(2 * times, MOST_TIMES) : Math.max(1, times / 2);
+            times = now - last <= FRAME_IN_TIME ? Math.min(2 * times, most) : Math.max(1, times / 2);
         last = now;
         const block = make(from, times);
         view.dataset.complete = String(!block);
@@ -57,19 +55,23 @@ function show_blocks(view, make) {
 }
 
 // A long text in blocks of whole lines: the 6,000 lines of a full view at
-// once would keep the page busy for longer than a click should wait.
-const TEXT_BLOCK = 64 << 10;
+// once would keep the page busy for longer than a click should wait.  A
+// block of 64 KB took the browser 20 to 37 ms of a fast processor to lay
+// out (more than a frame), so the first blocks are a quarter of that, and
+// grow to it only where the frames keep their pace.
+const TEXT_BLOCK = 16 << 10;
+const TEXT_BLOCK_TIMES = 4;
 
 function show_text(view, text) {
-    show_blocks(view, (from) => {
+    show_blocks(view, (from, times) => {
         if (from >= text.length)
             return null;
-        const end = text.indexOf('\n', from + TEXT_BLOCK);
+        const end = text.indexOf('\n', from + times * TEXT_BLOCK);
         const to = end < 0 ? text.length : end + 1;
         const block = document.createElement('div');
         block.textContent = text.slice(from, to);
         return [block, to];
-    });
+    }, TEXT_BLOCK_TIMES);
 }
 
 // The fields of one row of mode l as a spreadsheet reads them: separated
@@ -108,6 +110,7 @@ const TABLE_ROWS = 500; // rows of a large output shown as a table
 // millisecond to lay out on a slow machine, so a hundred at once made the
 // page stall for longer than a tap should wait.
 const TABLE_BLOCK = 20;
+const TABLE_TIMES = 32;
 
 // The rows of mode l in the text shown (whole rows only) as a table.
 function show_table(table, note, text, size) {
@@ -138,7 +141,7 @@ function show_table(table, note, text, size) {
                 row.insertCell().textContent = fields[i] === undefined ? '' : fields[i];
         }
         return [body, from + count];
-    });
+    }, TABLE_TIMES);
     note.textContent = all_shown ? `${rows.length} Zeilen` : `Die ersten ${rows.length} Zeilen; alle im Text und in der Datei.`;
 }
 

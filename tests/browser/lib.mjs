@@ -85,18 +85,9 @@ export function format_size(bytes) {
 
 export const latin1 = (bytes) => Buffer.from(bytes).toString('latin1');
 
-// Watches the page from its first script on: its long tasks (main-thread
-// work of over 50 ms) and every worker it starts, and whether it ended it.
+// Watches the page from its first script on: every worker it starts, and
+// whether it ended it.
 export const WATCH_PAGE = () => {
-    window.skynote_long_tasks = [];
-    try {
-        new PerformanceObserver((list) => {
-            for (const entry of list.getEntries())
-                window.skynote_long_tasks.push(entry.duration);
-        }).observe({ type: 'longtask' });
-    } catch (none) {
-        // an engine without long tasks
-    }
     window.skynote_workers = [];
     const PageWorker = window.Worker;
     window.Worker = class extends PageWorker {
@@ -169,7 +160,6 @@ export async function page_state(page, bytes) {
             progress_text: $('progress-text').textContent,
             to_file: !$('to-file').hidden,
             workers: (window.skynote_workers || []).map((worker) => worker.ended),
-            long_tasks: window.skynote_long_tasks || [],
         };
     }, bytes);
     const decoded = (text) => (text === null ? null : Buffer.from(text, 'base64'));
