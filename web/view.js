@@ -108,9 +108,11 @@ const TABLE_ROWS = 500; // rows of a large output shown as a table
 // Rows laid out in the first frame (then more while frames keep their
 // pace, see show_blocks): a row of twelve cells costs the browser about a
 // millisecond to lay out on a slow machine, so a hundred at once made the
-// page stall for longer than a tap should wait.
+// page stall for longer than a tap should wait.  They grow to 80 rows at
+// most: up to 640, a frame took as much as 62 ms of a fast processor, and
+// with 80 the longest took 25 to 39 ms.
 const TABLE_BLOCK = 20;
-const TABLE_TIMES = 32;
+const TABLE_TIMES = 4;
 
 // The rows of mode l in the text shown (whole rows only) as a table.
 function show_table(table, note, text, size) {
