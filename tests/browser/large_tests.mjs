@@ -75,12 +75,12 @@ function module_time(mode, input) {
 // (seen here: a task of 355 ms on the clock in a run whose tasks took at
 // most 46 ms of processor time).
 async function main_thread_trace(page) {
-    const browser = await page.context().newCDPSession(page);
-    await browser.send('Tracing.start', { transferMode: 'ReturnAsStream',
+    const session = await page.context().newCDPSession(page);
+    await session.send('Tracing.start', { transferMode: 'ReturnAsStream',
         traceConfig: { includedCategories: ['disabled-by-default-devtools.timeline'] } });
     return async () => {
-        const complete = new Promise((resolve) => browser.once('Tracing.tracingComplete', resolve));
-        await browser.send('Tracing.end');
+        const complete = new Promise((resolve) => session.once('Tracing.tracingComplete', resolve));
+        await session.send('Tracing.end');
         const { stream, dataLossOccurred } = await complete;
         // A trace of 20 s is some hundred MB, more than a string holds: it
         // is read a line (one event) at a time, and only the threads' names
@@ -96,14 +96,14 @@ async function main_thread_trace(page) {
                 tasks.push({ thread: `${event.pid}:${event.tid}`, wall: event.dur / 1000, cpu: (event.tdur ?? event.dur) / 1000 });
         };
         for (let eof = false; !eof;) {
-            const piece = await browser.send('IO.read', { handle: stream, size: 1 << 22 });
+            const piece = await session.send('IO.read', { handle: stream, size: 1 << 22 });
             const lines = (rest + (piece.base64Encoded ? Buffer.from(piece.data, 'base64').toString() : piece.data)).split('\n');
             rest = lines.pop();
             lines.forEach(take);
             eof = piece.eof;
         }
         take(rest);
-        await browser.send('IO.close', { handle: stream });
+        await session.send('IO.close', { handle: stream });
         const main = new Set(names.filter((event) => event.args.name === 'CrRendererMain')
             .map((event) => `${event.pid}:${event.tid}`));
         const mine = tasks.filter((task) => main.has(task.thread));
